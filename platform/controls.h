@@ -1,0 +1,82 @@
+#pragma once
+
+// The old drive list, directory list and file list controls as small Qt widgets, and the
+// twips geometry that window layouts are given in.
+
+#include "platform/dosfs.h"
+
+#include <QComboBox>
+#include <QListWidget>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+namespace platform {
+
+// Layouts are given in twips; 15 twips make one logical pixel.
+constexpr int kTwipsPerPixel = 15;
+inline QRect twips(int left, int top, int width, int height) {
+    return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
+                 height / kTwipsPerPixel);
+}
+inline int toTwips(int pixels) { return pixels * kTwipsPerPixel; }
+
+// Drive list: one item per drive ("c: [/]"), on the current drive at creation.
+class DriveListBox : public QComboBox {
+    Q_OBJECT
+public:
+    explicit DriveListBox(QWidget* parent = nullptr);
+    // The selected drive's text, "c: [/]".
+    QString drive() const;
+    // Selects a drive by a text starting with its letter ("d", "d:", "d: [/mnt]").
+    void setDrive(const QString& text);
+    // The selected drive's root, "c:\".
+    QString driveRoot() const;
+signals:
+    // The selected drive changed (by the user or by setDrive).
+    void Change();
+};
+
+// Directory list: the ancestors of Path above its subdirectories; a double click opens an
+// entry. Path is a DOS path without trailing "\" (except a drive root, "c:\").
+class DirListBox : public QListWidget {
+    Q_OBJECT
+public:
+    explicit DirListBox(QWidget* parent = nullptr);
+    QString path() const { return m_path; }
+    // Moves the list. A drive text ("d:" or "d: [/mnt]") moves to that drive's current
+    // directory. On failure (68 drive not ready, 76 path not found) the list stays where
+    // it was and the error is returned; Change is raised only when the path changed.
+    FsError setPath(const QString& path);
+signals:
+    void Change();
+    // A mouse button was pressed on the list, before the press changes anything.
+    void MouseDown();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    void refill();
+    QString m_path;
+};
+
+// File list: the file entries of Path that match Pattern; normal, read-only and archive
+// files (not hidden or system ones).
+class FileListBox : public QListWidget {
+    Q_OBJECT
+public:
+    explicit FileListBox(QWidget* parent = nullptr);
+    QString path() const { return m_path; }
+    void setPath(const QString& path);
+    QString pattern() const { return m_pattern; }
+    void setPattern(const QString& pattern);
+    int listCount() const { return count(); }
+
+private:
+    void refill();
+    QString m_path;
+    QString m_pattern = QStringLiteral("*.*");
+};
+
+} // namespace platform

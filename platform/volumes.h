@@ -1,0 +1,103 @@
+#pragma once
+
+// Drive letters, drive roots and DOS path texts mapped onto the host's mounts.
+// Everything above this layer works on texts such as "c:\zips\a.zip"; only this
+// layer knows that the host is POSIX.
+
+#include <QChar>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace platform {
+
+// Drive types as GetDriveTypeA reports them.
+enum DriveType : int {
+    DriveUnknown = 0,
+    DriveNoRootDir = 1,
+    DriveRemovable = 2,
+    DriveFixed = 3,
+    DriveRemote = 4,
+    DriveCdRom = 5,
+    DriveRamDisk = 6,
+};
+
+struct Volume {
+    QChar letter;       // lower case, 'c' .. 'z'
+    QString mountPoint; // host path without trailing '/', except "/" itself
+    QString fsType;     // "ext4", "nfs", "iso9660", ...
+    QString source;     // device or share ("//server/share", "server:/export")
+    int driveType = DriveFixed;
+    bool ready = true; // false: no medium; every access fails with error 68
+    // Tests choose the free-space figure of a drive; unset means statvfs.
+    std::optional<std::uint64_t> freeBytes;
+    std::optional<std::uint64_t> totalBytes;
+};
+
+class VolumeTable {
+public:
+    // The host's table, from a mount table in /proc/self/mounts format.
+    static VolumeTable fromMountTable(const QString& mountsFile = QStringLiteral("/proc/self/mounts"));
+
+    void add(Volume volume);
+    const std::vector<Volume>& volumes() const { return m_volumes; }
+    const Volume* byLetter(QChar letter) const;
+    // The volume whose mount point is the longest prefix of a host path.
+    const Volume* containing(const QString& hostPath) const;
+
+    // Tests pin the current directory (a DOS path); unset means the process's
+    // working directory.
+    void setCurrentDirectory(const QString& dosPath) { m_current = dosPath; }
+    const std::optional<QString>& pinnedCurrentDirectory() const { return m_current; }
+
+private:
+    std::vector<Volume> m_volumes;
+    std::optional<QString> m_current;
+};
+
+// The table in force. The program builds the host's on first use; tests install their own.
+const VolumeTable& volumeTable();
+void installVolumeTable(VolumeTable table);
+
+// "c: [/]": the text a drive list shows for a drive.
+QString driveText(const Volume& volume);
+// The drive texts of every drive, in letter order.
+QStringList driveTexts();
+
+// Current drive ("c:") and current directory ("c:\work\main"), from the process's
+// working directory (or the pinned one). Another drive's current directory is its root.
+QString currentDrive();
+QString currentDirectory();
+QString currentDirectoryOf(QChar letter);
+
+// Error numbers of the old runtime that path resolution can give.
+struct Resolved {
+    QString hostPath; // valid when error == 0
+    int error = 0;    // 0, 68 device unavailable, 76 path not found
+};
+
+// DOS path text to host path. "\" and "/" both separate; "." and ".." are resolved in
+// the text and never climb above the drive root; "\x" is on the current drive; a
+// relative path starts at the current directory; "\\server\share\dir" goes through the
+// mounted share. Components are looked up ignoring case (an exact match first, then the
+// first case-insensitive match in listing order, else the text as typed).
+Resolved resolve(const QString& dosPath);
+// Convenience: the host path, or an empty string when resolve() fails.
+QString toHostPath(const QString& dosPath);
+// Host path to DOS path: the longest lettered mount point, then the rest with "\".
+// Empty when the host path holds a name with "\" that a DOS path cannot carry.
+QString toDosPath(const QString& hostPath);
+
+// Stand-ins for kernel32's drive functions.
+int GetDriveTypeA(const QString& rootPath);
+bool GetDiskFreeSpaceA(const QString& rootPath, std::uint32_t* sectorsPerCluster,
+                       std::uint32_t* bytesPerSector, std::uint32_t* freeClusters,
+                       std::uint32_t* totalClusters);
+// The same figure without the 32-bit fields: free bytes, or nothing for an unknown or
+// unready drive.
+std::optional<std::uint64_t> freeBytes(const QString& rootPath);
+
+} // namespace platform
