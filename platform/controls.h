@@ -19,7 +19,9 @@ inline QRect twips(int left, int top, int width, int height) {
     return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
                  height / kTwipsPerPixel);
 }
-inline int toTwips(int pixels) { return pixels * kTwipsPerPixel; }
+inline int toTwips(int pixels) {
+    return pixels * kTwipsPerPixel;
+}
 
 // Drive list: one item per drive ("c: [/]"), on the current drive at creation.
 class DriveListBox : public QComboBox {

@@ -90,7 +90,8 @@ int getAttributes(const QString& path, FsError* error = nullptr);
 // SetAttr: only 0 (normal) and read-only are meaningful on the host; 0 gives the owner
 // write permission and changes nothing else.
 FsError setAttributes(const QString& path, int attributes);
-// Kill: deletes one file (never a directory).
+// Kill: deletes one file (never a directory). As on DOS, a read-only file is refused
+// with 75 until its attribute is cleared; a symbolic link is removed, not its target.
 FsError deleteFile(const QString& path);
 // MkDir: creates one directory level.
 FsError makeDirectory(const QString& path);
@@ -116,10 +117,10 @@ private:
 // Reads a text file's lines (CR LF or LF endings; a final line without an ending counts).
 FsError readLines(const QString& path, QStringList* lines);
 
-// The directory that holds the program file as a DOS path without trailing "\", or the
-// per-user data directory when that is not writable.
+// The directory that holds the program file as a DOS path without trailing "\" (a drive
+// root keeps it: "z:\"), or the per-user data directory when that is not writable.
 QString programDirectory();
-// Tests point the program's directory elsewhere.
+// Tests point the program's directory elsewhere; an empty path restores the default.
 void setProgramDirectory(const QString& dosPath);
 
 } // namespace platform

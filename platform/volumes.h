@@ -12,6 +12,8 @@
 #include <optional>
 #include <vector>
 
+struct stat;
+
 namespace platform {
 
 // Drive types as GetDriveTypeA reports them.
@@ -40,7 +42,8 @@ struct Volume {
 class VolumeTable {
 public:
     // The host's table, from a mount table in /proc/self/mounts format.
-    static VolumeTable fromMountTable(const QString& mountsFile = QStringLiteral("/proc/self/mounts"));
+    static VolumeTable
+    fromMountTable(const QString& mountsFile = QStringLiteral("/proc/self/mounts"));
 
     void add(Volume volume);
     const std::vector<Volume>& volumes() const { return m_volumes; }
@@ -85,6 +88,12 @@ struct Resolved {
 // mounted share. Components are looked up ignoring case (an exact match first, then the
 // first case-insensitive match in listing order, else the text as typed).
 Resolved resolve(const QString& dosPath);
+namespace detail {
+// resolve() for the file operations of this layer: when the path exists with exactly
+// the resolved spelling, *known is set and *status holds its lstat, sparing a second
+// look-up of every entry a tree walk examines.
+Resolved resolve(const QString& dosPath, struct ::stat* status, bool* known);
+} // namespace detail
 // Convenience: the host path, or an empty string when resolve() fails.
 QString toHostPath(const QString& dosPath);
 // Host path to DOS path: the longest lettered mount point, then the rest with "\".

@@ -6,7 +6,7 @@ packages=(
     qt6-base-dev qt6-svg-dev libgl-dev
     libzip-dev libdeflate-dev liblzma-dev
     libgtest-dev libgmock-dev
-    xvfb xauth
+    xvfb xauth libx11-dev
 )
 missing=()
 for p in "${packages[@]}"; do

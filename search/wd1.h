@@ -46,12 +46,12 @@ public:
     double Diskspace(QString& DrivePath);
 
     // ---- state, in plain fields ----
-    QString tpat;     // the pattern
-    QString tpath;    // the start directory of the search
-    QString tDump;    // the list file
-    QString Dir2Kill; // the directory being cleared
-    int recurs = 0;   // 1: walk subdirectories
-    int work = 0;     // 1: busy
+    QString tpat;         // the pattern
+    QString tpath;        // the start directory of the search
+    QString tDump;        // the list file
+    QString Dir2Kill;     // the directory being cleared
+    int recurs = 0;       // 1: walk subdirectories
+    int work = 0;         // 1: busy
     QStringList lstCache; // the walk's queue, then one directory's matches
     QStringList lstRtn;   // the directories the walk visited; MakeDirs' path levels
 
@@ -74,6 +74,8 @@ public:
     void resetForTests();
 
 private:
+    class BusyScope;
+
     Wd1() = default;
     void SetBusy(bool flag);
     void ListSubDirs(QString d);
@@ -82,4 +84,6 @@ private:
 };
 
 // The shared instance.
-inline Wd1& wd1() { return Wd1::instance(); }
+inline Wd1& wd1() {
+    return Wd1::instance();
+}

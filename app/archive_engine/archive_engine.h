@@ -37,9 +37,9 @@ public:
         SkipCannotOpen = 5,
         SkipBadPassword = 6,
         SkipCorrupted = 7,
-        SkipUnsafePath = 100,     // absolute, drive letter, UNC or ".." name
-        SkipLinkEscapes = 101,    // a link that is absolute or leaves the destination
-        SkipThroughLink = 102,    // the entry's folder is a link
+        SkipUnsafePath = 100,  // absolute, drive letter, UNC or ".." name
+        SkipLinkEscapes = 101, // a link that is absolute or leaves the destination
+        SkipThroughLink = 102, // the entry's folder is a link
         SkipInsufficientSpace = 103,
         SkipAborted = 104,
     };

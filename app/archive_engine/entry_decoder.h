@@ -1,0 +1,70 @@
+#pragma once
+
+// Turns one entry's stored bytes into its content: deflate through libdeflate when the
+// entry fits in memory, LZMA and XZ through liblzma (which this libzip cannot read), and
+// everything else through libzip's own streams. Sizes and CRC-32 are checked here for
+// every method; the output side decides where the bytes go.
+
+#include "zip_directory.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct zip;
+struct libdeflate_decompressor;
+
+namespace archive_engine {
+
+// Receives an entry's content in chunks of at most kChunkSize bytes. Returning false
+// stops decoding (the output knows why: a write error or an abort).
+class EntryOutput {
+public:
+    virtual ~EntryOutput() = default;
+    virtual bool consume(const char* data, std::size_t size) = 0;
+};
+
+enum class DecodeResult {
+    Ok,
+    UnknownMethod,
+    BadPassword,
+    BadCrc,
+    Corrupted, // damaged stream, wrong size, or bytes that cannot be read from the archive
+    OutOfMemory,
+    Stopped, // the output refused more
+};
+
+class EntryDecoder {
+public:
+    // Output is handed over in chunks of at most this size, so that an abort is seen at
+    // least this often.
+    static constexpr std::size_t kChunkSize = 1 << 20;
+    // Deflate entries up to this size are inflated in one libdeflate call: the call cannot
+    // be interrupted, and at this size it ends within a few tens of milliseconds.
+    static constexpr std::uint64_t kInMemoryLimit = 32 << 20;
+
+    EntryDecoder();
+    ~EntryDecoder();
+    EntryDecoder(const EntryDecoder&) = delete;
+    EntryDecoder& operator=(const EntryDecoder&) = delete;
+
+    // Whether the method can be decoded at all (with or without libzip's help).
+    static bool canDecode(std::uint16_t method);
+
+    DecodeResult decode(zip* archive, std::uint64_t index, const ZipEntry& entry,
+                        EntryOutput& output);
+
+private:
+    DecodeResult inflateInMemory(zip* archive, std::uint64_t index, const ZipEntry& entry,
+                                 EntryOutput& output);
+    DecodeResult decodeLzma(zip* archive, std::uint64_t index, const ZipEntry& entry,
+                            EntryOutput& output);
+    DecodeResult streamThroughLibzip(zip* archive, std::uint64_t index, const ZipEntry& entry,
+                                     EntryOutput& output);
+
+    libdeflate_decompressor* m_inflater = nullptr;
+    std::vector<char> m_input;
+    std::vector<char> m_output;
+};
+
+} // namespace archive_engine

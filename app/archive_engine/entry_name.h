@@ -1,0 +1,37 @@
+#pragma once
+
+// Entry names as stored in an archive, turned into something safe to create below the
+// destination: decoding (UTF-8 or CP437), splitting, and the refusals that keep every
+// write inside the destination.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace archive_engine {
+
+// CP437, the code page of names that do not carry the UTF-8 flag.
+QString decodeCp437(const QByteArray& raw);
+
+struct EntryPath {
+    bool safe = false;
+    bool isDirectory = false; // the name ends with a separator
+    QStringList components;   // never empty when safe, except for a bare "./" entry
+};
+
+// Splits an entry name on "/" and "\" and refuses what could land outside the
+// destination: absolute and UNC names, drive letters, ".." components, control characters.
+EntryPath sanitizeEntryName(const QString& name);
+
+// Whether a symbolic link stored at `linkComponents` (its own path below the destination)
+// pointing at `target` resolves inside the destination.
+bool linkStaysInside(const QStringList& linkComponents, const QByteArray& target);
+
+// "name.ext" -> "name (n).ext"; "README" -> "README (n)"; ".profile" -> ".profile (n)".
+QString numberedName(const QString& name, int number);
+
+// Whether a name matches one of the ';'-separated DOS patterns of FilesToProcess
+// (an empty pattern list selects everything).
+bool matchesFileSpec(const QString& fileName, const QString& patterns);
+
+} // namespace archive_engine

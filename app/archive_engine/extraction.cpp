@@ -1,0 +1,453 @@
+#include "extraction.h"
+
+#include "platform/volumes.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+#include <zip.h>
+
+namespace archive_engine {
+
+using platform::TargetStatus;
+
+namespace {
+
+constexpr std::uint64_t kMaxLinkTarget = 4096;
+constexpr int kMaxNumberedName = 10000;
+constexpr qint64 kProgressInterval = 100; // ms
+
+int unixMode(const ZipEntry& entry) {
+    const std::uint32_t bits = entry.unixMode() & 0777;
+    return entry.madeOnUnix() && bits != 0 ? int(bits) : -1;
+}
+
+std::optional<std::int64_t> modificationTime(const ZipEntry& entry) {
+    return entry.hasModificationTime ? std::optional(entry.modificationTime) : std::nullopt;
+}
+
+QString lastComponent(const QString& name) {
+    const QStringList parts =
+        name.split(QRegularExpression(QStringLiteral("[/\\\\]")), Qt::SkipEmptyParts);
+    return parts.isEmpty() ? QString() : parts.back();
+}
+
+} // namespace
+
+// Sends an entry's content to a temporary file, counting progress and watching for an
+// abort after every chunk.
+class FileOutput : public EntryOutput {
+public:
+    FileOutput(Extraction& extraction, platform::TempOutput& temp)
+        : m_extraction(extraction), m_temp(temp) {}
+
+    bool consume(const char* data, std::size_t size) override {
+        status = m_temp.write(data, size);
+        return status == TargetStatus::Ok && m_extraction.advance(size);
+    }
+
+    TargetStatus status = TargetStatus::Ok;
+
+private:
+    Extraction& m_extraction;
+    platform::TempOutput& m_temp;
+};
+
+// Collects a link's target, which is small and never touches the disk as a file.
+class BufferOutput : public EntryOutput {
+public:
+    bool consume(const char* data, std::size_t size) override {
+        bytes.append(data, qsizetype(size));
+        return true;
+    }
+    QByteArray bytes;
+};
+
+Extraction::Extraction(ArchiveEngine& engine, const std::atomic<bool>& abortRequested)
+    : m_engine(engine), m_abortRequested(abortRequested), m_zip(nullptr, [](zip* z) {
+          if (z) {
+              zip_discard(z);
+          }
+      }) {}
+
+Extraction::~Extraction() = default;
+
+ArchiveEngine::Result Extraction::run() {
+    // Never fall back to the process's working directory: it is not what anybody chose.
+    if (m_engine.ExtractDirectory.trimmed().isEmpty()) {
+        return ArchiveEngine::DestinationEmpty;
+    }
+    if (const auto result = openArchive(); result != ArchiveEngine::Success) {
+        return result;
+    }
+    if (const auto result = prepareDestination(); result != ArchiveEngine::Success) {
+        return result;
+    }
+    const std::vector<Selected> selected = selectEntries();
+    m_sinceProgress.start();
+    if (selected.empty()) {
+        emit m_engine.progress(0);
+        emit m_engine.progress(100);
+        return ArchiveEngine::NothingToExtract;
+    }
+    if (const auto result = checkFreeSpace(selected); result != ArchiveEngine::Success) {
+        return result;
+    }
+    reportProgress(true);
+    for (const Selected& item : selected) {
+        if (m_abortRequested.load()) {
+            m_aborted = true;
+            break;
+        }
+        extractEntry(item);
+        if (m_aborted) {
+            break;
+        }
+        reportProgress(false);
+    }
+    if (m_aborted) {
+        return ArchiveEngine::Aborted;
+    }
+    if (m_spaceSkips) {
+        return ArchiveEngine::InsufficientSpace;
+    }
+    if (m_errorSkips) {
+        return ArchiveEngine::EntriesSkipped;
+    }
+    m_lastPercent = -1;
+    emit m_engine.progress(100);
+    return ArchiveEngine::Success;
+}
+
+ArchiveEngine::Result Extraction::openArchive() {
+    const QString host = platform::toHostPath(m_engine.ZipFileName);
+    if (host.isEmpty()) {
+        return ArchiveEngine::CannotOpenArchive;
+    }
+    QFile file(host);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        return ArchiveEngine::CannotOpenArchive;
+    }
+    m_directory = readZipDirectory(file);
+    switch (m_directory.status) {
+    case ZipDirectory::NotAZip:
+        return ArchiveEngine::CannotOpenArchive;
+    case ZipDirectory::Damaged:
+    case ZipDirectory::Overlapping:
+        return ArchiveEngine::CorruptArchive;
+    case ZipDirectory::Ok:
+        break;
+    }
+    int error = 0;
+    m_zip.reset(zip_open(QFile::encodeName(host).constData(), ZIP_RDONLY, &error));
+    if (!m_zip) {
+        return error == ZIP_ER_INCONS ? ArchiveEngine::CorruptArchive
+                                      : ArchiveEngine::CannotOpenArchive;
+    }
+    // Both readings must describe the same entries, index for index.
+    if (zip_get_num_entries(m_zip.get(), 0) != zip_int64_t(m_directory.entries.size())) {
+        return ArchiveEngine::CorruptArchive;
+    }
+    return ArchiveEngine::Success;
+}
+
+ArchiveEngine::Result Extraction::prepareDestination() {
+    const platform::Resolved resolved = platform::resolve(m_engine.ExtractDirectory);
+    if (resolved.error != 0) {
+        return ArchiveEngine::DestinationMissing;
+    }
+    m_destinationHost = resolved.hostPath;
+    if (!platform::hostIsDirectory(m_destinationHost)) {
+        if (platform::hostExists(m_destinationHost)) {
+            return ArchiveEngine::DestinationNotWritable; // a file (or dangling link) is there
+        }
+        qint16 answer = 0;
+        emit m_engine.queryCreateDirectory(m_engine.ExtractDirectory, answer);
+        if (answer == 0) {
+            return ArchiveEngine::DestinationMissing;
+        }
+        if (!platform::makeHostDirectories(m_destinationHost)) {
+            return ArchiveEngine::DestinationNotWritable;
+        }
+    }
+    TargetStatus status;
+    m_root = platform::TargetDir::openRoot(m_destinationHost, &status);
+    if (status != TargetStatus::Ok || !m_root.writable()) {
+        return ArchiveEngine::DestinationNotWritable;
+    }
+    return ArchiveEngine::Success;
+}
+
+std::vector<Extraction::Selected> Extraction::selectEntries() const {
+    std::vector<Selected> selected;
+    for (std::size_t i = 0; i < m_directory.entries.size(); ++i) {
+        const ZipEntry& entry = m_directory.entries[i];
+        EntryPath path = sanitizeEntryName(entry.name);
+        // Without recursion only the archive's top level is taken.
+        if (!m_engine.recurse && path.components.size() > 1) {
+            continue;
+        }
+        if (!path.isDirectory &&
+            !matchesFileSpec(lastComponent(entry.name), m_engine.FilesToProcess)) {
+            continue;
+        }
+        selected.push_back({i, std::move(path)});
+    }
+    return selected;
+}
+
+ArchiveEngine::Result Extraction::checkFreeSpace(const std::vector<Selected>& selected) {
+    for (const Selected& item : selected) {
+        const std::uint64_t size = m_directory.entries[item.index].uncompressedSize;
+        m_totalBytes = size > UINT64_MAX - m_totalBytes ? UINT64_MAX : m_totalBytes + size;
+    }
+    // A test drive may state its own free-space figure; otherwise ask the file system.
+    std::optional<std::uint64_t> free;
+    if (const platform::Volume* volume = platform::volumeTable().containing(m_destinationHost);
+        volume && volume->freeBytes) {
+        free = volume->freeBytes;
+    } else {
+        free = platform::hostFreeBytes(m_destinationHost);
+    }
+    if (free && m_totalBytes > *free) {
+        return ArchiveEngine::InsufficientSpace;
+    }
+    return ArchiveEngine::Success;
+}
+
+void Extraction::extractEntry(const Selected& item) {
+    const ZipEntry& entry = m_directory.entries[item.index];
+    emit m_engine.entryStarted(entry.name);
+    const std::uint64_t doneBefore = m_doneBytes;
+    if (!item.path.safe) {
+        skip(entry, ArchiveEngine::SkipUnsafePath);
+    } else if (item.path.components.isEmpty()) {
+        // "./": the destination itself, which exists.
+    } else if (item.path.isDirectory) {
+        makeDirectory(entry, item.path);
+    } else if (entry.isSymlink()) {
+        makeLink(item);
+    } else if (!entry.dataIntact) {
+        skip(entry, ArchiveEngine::SkipCorrupted);
+    } else {
+        writeFile(item);
+    }
+    // A skipped entry still counts as covered, so the bar keeps its pace.
+    m_doneBytes = doneBefore + entry.uncompressedSize;
+}
+
+const platform::TargetDir* Extraction::parentFolder(const QStringList& components,
+                                                    TargetStatus* status) {
+    const QStringList folder = components.mid(0, components.size() - 1);
+    *status = TargetStatus::Ok;
+    if (folder.isEmpty()) {
+        return &m_root;
+    }
+    if (m_folderValid && folder == m_folderComponents) {
+        return &m_folder;
+    }
+    m_folderValid = false;
+    platform::TargetDir current = m_root.openChild(folder.front(), -1, status);
+    for (qsizetype i = 1; i < folder.size() && *status == TargetStatus::Ok; ++i) {
+        current = current.openChild(folder.at(i), -1, status);
+    }
+    if (*status != TargetStatus::Ok) {
+        return nullptr;
+    }
+    m_folder = std::move(current);
+    m_folderComponents = folder;
+    m_folderValid = true;
+    return &m_folder;
+}
+
+void Extraction::makeDirectory(const ZipEntry& entry, const EntryPath& path) {
+    TargetStatus status;
+    const platform::TargetDir* parent = parentFolder(path.components, &status);
+    if (parent) {
+        parent->openChild(path.components.back(), unixMode(entry), &status);
+    }
+    if (status != TargetStatus::Ok) {
+        skipForTarget(entry, status);
+    }
+}
+
+void Extraction::makeLink(const Selected& item) {
+    const ZipEntry& entry = m_directory.entries[item.index];
+    if (entry.uncompressedSize > kMaxLinkTarget || !entry.dataIntact) {
+        skip(entry, ArchiveEngine::SkipCorrupted);
+        return;
+    }
+    BufferOutput target;
+    const DecodeResult decoded = m_decoder.decode(m_zip.get(), item.index, entry, target);
+    if (decoded != DecodeResult::Ok) {
+        skipForDecode(entry, decoded);
+        return;
+    }
+    if (target.bytes.contains('\0') || !linkStaysInside(item.path.components, target.bytes)) {
+        skip(entry, ArchiveEngine::SkipLinkEscapes);
+        return;
+    }
+    TargetStatus status;
+    const platform::TargetDir* parent = parentFolder(item.path.components, &status);
+    if (!parent) {
+        skipForTarget(entry, status);
+        return;
+    }
+    const QString leaf = item.path.components.back();
+    for (int number = 1; number <= kMaxNumberedName; ++number) {
+        const QString name = number == 1 ? leaf : numberedName(leaf, number);
+        bool taken = false;
+        status = parent->createLink(name, target.bytes, modificationTime(entry), &taken);
+        if (status == TargetStatus::Ok) {
+            return;
+        }
+        if (!taken) {
+            skipForTarget(entry, status);
+            return;
+        }
+        if (parent->isLinkTo(name, target.bytes)) {
+            skip(entry, ArchiveEngine::SkipUpToDate);
+            return;
+        }
+    }
+    skip(entry, ArchiveEngine::SkipCannotOpen);
+}
+
+void Extraction::writeFile(const Selected& item) {
+    const ZipEntry& entry = m_directory.entries[item.index];
+    if (!EntryDecoder::canDecode(entry.method)) {
+        skip(entry, ArchiveEngine::SkipUnknownMethod);
+        return;
+    }
+    if (entry.encrypted()) {
+        skip(entry, ArchiveEngine::SkipBadPassword);
+        return;
+    }
+    TargetStatus status;
+    const platform::TargetDir* parent = parentFolder(item.path.components, &status);
+    if (!parent) {
+        skipForTarget(entry, status);
+        return;
+    }
+    platform::TempOutput temp;
+    status = temp.create(*parent);
+    if (status != TargetStatus::Ok) {
+        skipForTarget(entry, status);
+        return;
+    }
+    FileOutput output(*this, temp);
+    const DecodeResult decoded = m_decoder.decode(m_zip.get(), item.index, entry, output);
+    if (decoded == DecodeResult::Stopped) {
+        if (m_aborted) {
+            skip(entry, ArchiveEngine::SkipAborted);
+        } else {
+            skipForTarget(entry, output.status);
+        }
+        return;
+    }
+    if (decoded != DecodeResult::Ok) {
+        skipForDecode(entry, decoded);
+        return;
+    }
+    status = temp.finish(unixMode(entry), modificationTime(entry));
+    if (status != TargetStatus::Ok) {
+        skipForTarget(entry, status);
+        return;
+    }
+    // Nothing on disk is replaced: an identical file means the entry is already there,
+    // a different one keeps its name and the entry takes the first free "name (n)".
+    const QString leaf = item.path.components.back();
+    for (int number = 1; number <= kMaxNumberedName; ++number) {
+        const QString name = number == 1 ? leaf : numberedName(leaf, number);
+        bool taken = false;
+        if (parent->kindOf(name) == platform::ExistingKind::None) {
+            status = temp.placeAs(name, &taken);
+            if (status == TargetStatus::Ok) {
+                return;
+            }
+            if (!taken) {
+                skipForTarget(entry, status);
+                return;
+            }
+        }
+        if (temp.sameContentAs(name)) {
+            skip(entry, ArchiveEngine::SkipUpToDate);
+            return;
+        }
+    }
+    skip(entry, ArchiveEngine::SkipCannotOpen);
+}
+
+void Extraction::skip(const ZipEntry& entry, ArchiveEngine::SkipReason reason) {
+    if (reason == ArchiveEngine::SkipInsufficientSpace) {
+        m_spaceSkips = true;
+    }
+    if (reason != ArchiveEngine::SkipUpToDate && reason != ArchiveEngine::SkipAborted) {
+        m_errorSkips = true;
+    }
+    emit m_engine.skippingFile(entry.name, reason);
+}
+
+void Extraction::skipForTarget(const ZipEntry& entry, TargetStatus status) {
+    switch (status) {
+    case TargetStatus::ThroughLink:
+        skip(entry, ArchiveEngine::SkipThroughLink);
+        break;
+    case TargetStatus::NoSpace:
+        skip(entry, ArchiveEngine::SkipInsufficientSpace);
+        break;
+    case TargetStatus::Ok:
+    case TargetStatus::NotADirectory:
+    case TargetStatus::Failed:
+        skip(entry, ArchiveEngine::SkipCannotOpen);
+        break;
+    }
+}
+
+void Extraction::skipForDecode(const ZipEntry& entry, DecodeResult result) {
+    switch (result) {
+    case DecodeResult::UnknownMethod:
+        skip(entry, ArchiveEngine::SkipUnknownMethod);
+        break;
+    case DecodeResult::BadPassword:
+        skip(entry, ArchiveEngine::SkipBadPassword);
+        break;
+    case DecodeResult::BadCrc:
+        skip(entry, ArchiveEngine::SkipBadCrc);
+        break;
+    case DecodeResult::OutOfMemory:
+        skip(entry, ArchiveEngine::SkipCannotOpen);
+        break;
+    case DecodeResult::Ok:
+    case DecodeResult::Corrupted:
+    case DecodeResult::Stopped:
+        skip(entry, ArchiveEngine::SkipCorrupted);
+        break;
+    }
+}
+
+bool Extraction::advance(std::uint64_t bytes) {
+    m_doneBytes += bytes;
+    reportProgress(false);
+    if (m_abortRequested.load()) {
+        m_aborted = true;
+        return false;
+    }
+    return true;
+}
+
+void Extraction::reportProgress(bool force) {
+    // 100 is kept for the end of a successful extraction.
+    const int percent =
+        m_totalBytes == 0 ? 0
+                          : int(std::min(99.0, double(m_doneBytes) * 100.0 / double(m_totalBytes)));
+    if (force || percent != m_lastPercent || m_sinceProgress.elapsed() >= kProgressInterval) {
+        m_lastPercent = percent;
+        m_sinceProgress.restart();
+        emit m_engine.progress(qint16(percent));
+    }
+}
+
+} // namespace archive_engine

@@ -1,0 +1,177 @@
+#include "app/form1.h"
+
+#include "common/module1.h"
+#include "common/numbers.h"
+#include "platform/controls.h"
+#include "platform/dialogs.h"
+#include "platform/dosfs.h"
+#include "search/wd1.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+
+using platform::MsgBox;
+
+namespace {
+
+const QString kNoArchives = QStringLiteral("Pick a dir that has zips!");
+
+} // namespace
+
+void Form1::Command1_Click() {
+    // The button stays enabled while a run lets events through; a second run inside the
+    // first would share its archive list, counters and abort flag.
+    if (m_running)
+        return;
+    m_running = true;
+    m_savedLogFile.clear();
+    runBatch();
+    m_running = false;
+    if (m_closing)
+        QCoreApplication::quit();
+}
+
+void Form1::runBatch() {
+    AbortFlag = 0;
+
+    if (IsCDRomDrive(Drive1->driveRoot())) {
+        MsgBox(QStringLiteral("U New!?!? Can't use a CDRom as the Destination! Pick a new one!"));
+        Check3_Click();
+        return;
+    }
+
+    if (txtDesc->text().isEmpty()) {
+        MsgBox(QStringLiteral("You must select a destination path"),
+               platform::vbOKOnly | platform::vbCritical);
+        Check3->setChecked(true);
+    }
+
+    Todo->clear();
+    SetStatus(QStringLiteral("Grabing the Files.. Hold on a sec..."));
+
+    const QString listFile = platform::programDirectory() + QStringLiteral("\\unzip.tmp");
+    if (wd1().Exists(listFile)) {
+        // A list that survives would be read back as this run's archives.
+        if (const platform::FsError error = platform::deleteFile(listFile)) {
+            reportFileError(tr("delete the old list file"), listFile, error.description);
+            return;
+        }
+    }
+
+    wd1().setSPath(Dir1->path() + QStringLiteral("\\"));
+    wd1().setPattern(QStringLiteral("*.zip"));
+    wd1().setOutFile(listFile);
+    wd1().setRecurse(true);
+    platform::DoEvents();
+    if (m_closing)
+        return;
+    wd1().GetAll();
+    if (m_closing)
+        return;
+
+    SetStatus(QStringLiteral("Loading List"));
+    if (!wd1().Exists(listFile)) {
+        MsgBox(kNoArchives);
+        return;
+    }
+    QStringList archives;
+    if (const platform::FsError error = platform::readLines(listFile, &archives)) {
+        reportFileError(tr("read the list file"), listFile, error.description);
+        return;
+    }
+    Todo->addItems(archives);
+
+    F1->hide();
+    F2->show();
+
+    const int N = Todo->count();
+    if (N == 0) {
+        MsgBox(kNoArchives);
+        F2->hide();
+        F1->show();
+        return;
+    }
+
+    checkDestination();
+
+    F2->setTitle(QStringLiteral("Total Files:") + Str(N));
+    PB2->setRange(0, N);
+    SetStatus(QStringLiteral("Unziping Files"));
+
+    for (int i = 0; i < N; ++i) {
+        if (AbortFlag)
+            break;
+        PB2->setValue(i);
+        const QString P = Todo->item(i)->text();
+        TxtFile->setText(FilePart(P));
+        const QString A = TxtFile->text();
+        const QString E = Check3->isChecked() ? txtDesc->text() : PathPart(P);
+
+        if (Check2->isChecked()) {
+            const double F = DiskFreeBytes(E.left(1));
+            const double T = MegabytesToBytes(TxtSel->text());
+            if (F < T) {
+                const int answer = MsgBox(QStringLiteral("Diskspace Under ") + TxtSel->text() +
+                                              QStringLiteral(" Megs"),
+                                          platform::vbYesNo | platform::vbCritical,
+                                          QStringLiteral("You Need More Megs Free!!"));
+                if (answer == platform::vbNo) {
+                    F2->hide();
+                    F1->show();
+                    return;
+                }
+            }
+        }
+
+        XceedZip1.Overwrite = 0;
+        XceedZip1.FilesToProcess = QStringLiteral("*.*");
+        XceedZip1.recurse = true;
+        XceedZip1.ExtractDirectory = E;
+        XceedZip1.ZipFileName = P;
+        const int R = XceedZip1.Extract();
+        if (m_closing)
+            return;
+
+        QString line;
+        if (R > 0 && R != ArchiveEngine::NothingToExtract) {
+            line = A + QStringLiteral(" Could not unzip :(");
+        } else {
+            line = A + QStringLiteral(" Unziped Fine");
+            deleteArchive(P, A);
+        }
+        List1->addItem(line);
+    }
+
+    if (Check4->isChecked())
+        saveLog();
+    MsgBox(QStringLiteral("Done!"));
+    F2->hide();
+    F1->show();
+}
+
+void Form1::saveLog() {
+    TxtStats->setText(QStringLiteral("Done... Saving Log File..."));
+    const QString logFile = platform::programDirectory() + QStringLiteral("/velmarch.log");
+    platform::TextWriter writer;
+    platform::FsError error = writer.open(logFile);
+    for (int i = 0; !error && i < List1->count(); ++i)
+        error = writer.writeLine(List1->item(i)->text());
+    const platform::FsError closed = writer.close();
+    if (!error)
+        error = closed;
+    if (error) {
+        reportFileError(tr("write the log file"), logFile, error.description);
+        return;
+    }
+    m_savedLogFile = logFile;
+}
+
+void Form1::reportFileError(const QString& what, const QString& path, const QString& reason) {
+    MsgBox(tr("Velmarch could not %1 %2: %3").arg(what, path, reason),
+           platform::vbOKOnly | platform::vbCritical);
+}

@@ -1,0 +1,180 @@
+#include "platform/controls.h"
+
+#include "platform/volumes.h"
+
+#include <QFile>
+#include <QMouseEvent>
+#include <QStyle>
+#include <QStyledItemDelegate>
+
+#include <sys/stat.h>
+
+namespace platform {
+
+namespace {
+
+constexpr int kPathRole = Qt::UserRole;
+constexpr int kDepthRole = Qt::UserRole + 1;
+constexpr int kIndentPixels = 12;
+
+bool isDriveLetter(QChar c) {
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+           (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+}
+
+// "d", "d:" or "d: [/mnt]": a drive text rather than a path.
+bool isDriveText(const QString& text) {
+    if (text.isEmpty() || !isDriveLetter(text.at(0)))
+        return false;
+    if (text.size() == 1)
+        return true;
+    return text.at(1) == QLatin1Char(':') && (text.size() == 2 || text.at(2) == QLatin1Char(' '));
+}
+
+QString joinDos(const QString& dir, const QString& name) {
+    return dir.endsWith(QLatin1Char('\\')) ? dir + name : dir + QLatin1Char('\\') + name;
+}
+
+// Indents each entry by its depth in the tree, so ancestors read as a path from the root.
+class DepthDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->rect.adjust(index.data(kDepthRole).toInt() * kIndentPixels, 0, 0, 0);
+    }
+};
+
+} // namespace
+
+DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent) {
+    addItems(driveTexts());
+    const QString current = currentDrive();
+    for (int i = 0; i < count(); ++i)
+        if (itemText(i).startsWith(current, Qt::CaseInsensitive))
+            setCurrentIndex(i);
+    connect(this, &QComboBox::currentIndexChanged, this, [this] { emit Change(); });
+}
+
+QString DriveListBox::drive() const {
+    return currentText();
+}
+
+void DriveListBox::setDrive(const QString& text) {
+    if (text.isEmpty())
+        return;
+    const QString prefix = text.at(0).toLower() + QStringLiteral(":");
+    for (int i = 0; i < count(); ++i)
+        if (itemText(i).startsWith(prefix, Qt::CaseInsensitive)) {
+            setCurrentIndex(i);
+            return;
+        }
+}
+
+QString DriveListBox::driveRoot() const {
+    const QString text = currentText();
+    return text.size() < 2 ? QString() : text.left(2) + QLatin1Char('\\');
+}
+
+DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) {
+    setItemDelegate(new DepthDelegate(this));
+    setPath(currentDirectory());
+    connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+        if (item)
+            setPath(item->data(kPathRole).toString());
+    });
+}
+
+FsError DirListBox::setPath(const QString& path) {
+    const QString wanted = isDriveText(path) ? currentDirectoryOf(path.at(0)) : path;
+    const Resolved resolved = resolve(wanted);
+    if (resolved.error)
+        return FsError::of(resolved.error);
+    struct stat st {};
+    const QByteArray host = QFile::encodeName(resolved.hostPath);
+    if (::stat(host.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return FsError::of(ErrPathNotFound);
+    // The host's own spelling, so that "C:\ZIPS" and "c:\zips" are one path.
+    const QString normalised = toDosPath(resolved.hostPath);
+    if (normalised.isEmpty())
+        return FsError::of(ErrPathNotFound);
+    const bool changed = normalised != m_path;
+    m_path = normalised;
+    refill();
+    if (changed)
+        emit Change();
+    return FsError::none();
+}
+
+void DirListBox::mousePressEvent(QMouseEvent* event) {
+    emit MouseDown();
+    QListWidget::mousePressEvent(event);
+}
+
+void DirListBox::refill() {
+    clear();
+    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
+
+    // The ancestors from the root down to the path itself.
+    const QString root = m_path.left(3);
+    QString walked = root;
+    int depth = 0;
+    auto addEntry = [this](const QString& text, const QString& path, int depth, const QIcon& icon) {
+        auto* item = new QListWidgetItem(icon, text, this);
+        item->setData(kPathRole, path);
+        item->setData(kDepthRole, depth);
+        item->setToolTip(path);
+        return item;
+    };
+    QListWidgetItem* current = addEntry(root, root, depth, openIcon);
+    const QStringList parts = m_path.mid(3).split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        walked = joinDos(walked, part);
+        current = addEntry(part, walked, ++depth, openIcon);
+    }
+
+    for (DirListing listing(joinDos(m_path, QStringLiteral("*")), AttrDirectory); !listing.atEnd();
+         listing.next()) {
+        const QString name = listing.name();
+        if (name == QLatin1String(".") || name == QLatin1String(".."))
+            continue;
+        const QString child = joinDos(m_path, name);
+        if (getAttributes(child) & AttrDirectory)
+            addEntry(name, child, depth + 1, closedIcon);
+    }
+    setCurrentItem(current);
+}
+
+FileListBox::FileListBox(QWidget* parent) : QListWidget(parent) {}
+
+void FileListBox::setPath(const QString& path) {
+    m_path = path;
+    refill();
+}
+
+void FileListBox::setPattern(const QString& pattern) {
+    m_pattern = pattern.isEmpty() ? QStringLiteral("*.*") : pattern;
+    refill();
+}
+
+void FileListBox::refill() {
+    clear();
+    if (m_path.isEmpty())
+        return;
+    // Several patterns may be given, separated by ';' ("*.zip;*.txt").
+    const QStringList patterns = m_pattern.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (DirListing listing(joinDos(m_path, QStringLiteral("*")), AttrNormal); !listing.atEnd();
+         listing.next()) {
+        const QString name = listing.name();
+        for (const QString& pattern : patterns)
+            if (matchesPattern(name, pattern.trimmed())) {
+                addItem(name);
+                break;
+            }
+    }
+}
+
+} // namespace platform

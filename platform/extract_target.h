@@ -1,0 +1,92 @@
+#pragma once
+
+// The host side of writing an archive's entries: directories opened one component at a
+// time below a destination, never through a symbolic link; output written to a
+// temporary file in its folder and moved into place under a name nobody holds yet.
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace platform {
+
+enum class TargetStatus {
+    Ok,
+    ThroughLink,   // a folder on the way is a symbolic link
+    NotADirectory, // a folder on the way is a file (or something else)
+    NoSpace,       // disk full or quota exceeded
+    Failed,        // any other error (permissions, I/O ...)
+};
+
+// What a name in a folder currently is, without following a link.
+enum class ExistingKind { None, File, Directory, Link, Other };
+
+class TargetDir {
+public:
+    TargetDir() = default;
+    ~TargetDir();
+    TargetDir(TargetDir&& other) noexcept;
+    TargetDir& operator=(TargetDir&& other) noexcept;
+    TargetDir(const TargetDir&) = delete;
+    TargetDir& operator=(const TargetDir&) = delete;
+
+    // The destination itself; a link here is followed, since the user chose the path.
+    static TargetDir openRoot(const QString& hostPath, TargetStatus* status);
+
+    bool isOpen() const { return m_fd >= 0; }
+    int fd() const { return m_fd; }
+
+    // Opens the folder `name`, creating it when missing. `unixMode` (when >= 0) gives a
+    // created folder its permission bits; the owner always keeps full access.
+    TargetDir openChild(const QString& name, int unixMode, TargetStatus* status) const;
+    ExistingKind kindOf(const QString& name) const;
+    // Whether `name` is a symbolic link whose target is exactly `target`.
+    bool isLinkTo(const QString& name, const QByteArray& target) const;
+    // Creates a symbolic link; fails with `taken` set when the name exists.
+    TargetStatus createLink(const QString& name, const QByteArray& target,
+                            std::optional<std::int64_t> mtime, bool* taken) const;
+    // Whether the host lets us create entries here.
+    bool writable() const;
+
+private:
+    explicit TargetDir(int fd) : m_fd(fd) {}
+    int m_fd = -1;
+};
+
+// A temporary file in a target folder; removed unless placed.
+class TempOutput {
+public:
+    TempOutput() = default;
+    ~TempOutput();
+    TempOutput(const TempOutput&) = delete;
+    TempOutput& operator=(const TempOutput&) = delete;
+
+    TargetStatus create(const TargetDir& dir);
+    TargetStatus write(const char* data, std::size_t size);
+    // Permission bits (when >= 0; the owner keeps read and write) and modification time.
+    TargetStatus finish(int unixMode, std::optional<std::int64_t> mtime);
+    // Whether `name` in the folder is a plain file holding exactly the bytes written.
+    bool sameContentAs(const QString& name) const;
+    // Moves the file to `name` unless something already holds it (`taken` then set).
+    TargetStatus placeAs(const QString& name, bool* taken);
+    void discard();
+
+private:
+    int m_dirFd = -1;
+    int m_fd = -1;
+    QByteArray m_name;
+    std::uint64_t m_size = 0;
+};
+
+// statvfs: bytes available to an unprivileged user below a host path.
+std::optional<std::uint64_t> hostFreeBytes(const QString& hostPath);
+// Whether a host path is an existing directory (following links).
+bool hostIsDirectory(const QString& hostPath);
+// Whether anything (even a dangling link) exists under a host path.
+bool hostExists(const QString& hostPath);
+// Creates a host directory and every missing folder above it.
+bool makeHostDirectories(const QString& hostPath);
+
+} // namespace platform

@@ -1,0 +1,296 @@
+#include "engine_fixture.h"
+
+#include <lzma.h>
+
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+using namespace enginetest;
+using testsupport::RawZip;
+using testsupport::ZipBuilder;
+
+namespace {
+
+QByteArray textLike(int lines) {
+    QByteArray text;
+    for (int i = 0; i < lines; ++i) {
+        text += "line " + QByteArray::number(i) + " of a rather repetitive text file\n";
+    }
+    return text;
+}
+
+QByteArray noise(qsizetype size, unsigned seed) {
+    QByteArray bytes(size, '\0');
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (char& c : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = char(x);
+    }
+    return bytes;
+}
+
+// The zip form of an LZMA entry: version, properties size, properties, raw LZMA1 data.
+QByteArray lzmaZipData(const QByteArray& content) {
+    lzma_options_lzma options;
+    lzma_lzma_preset(&options, 6);
+    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    std::uint32_t propsSize = 0;
+    lzma_properties_size(&propsSize, &filters[0]);
+    QByteArray props(qsizetype(propsSize), '\0');
+    lzma_properties_encode(&filters[0], reinterpret_cast<std::uint8_t*>(props.data()));
+    QByteArray out(content.size() + 1024, '\0');
+    std::size_t outPos = 0;
+    EXPECT_EQ(lzma_raw_buffer_encode(
+                  filters, nullptr, reinterpret_cast<const std::uint8_t*>(content.constData()),
+                  std::size_t(content.size()), reinterpret_cast<std::uint8_t*>(out.data()), &outPos,
+                  std::size_t(out.size())),
+              LZMA_OK);
+    out.resize(qsizetype(outPos));
+    return QByteArray("\x10\x02\x05\x00", 4) + props + out;
+}
+
+TEST_F(EngineTest, ExtractsEachMethodIntact) {
+    const QByteArray text = textLike(5000);
+    const QByteArray binary = noise(300000, 7);
+    struct Case {
+        const char* label;
+        ZipBuilder::Method method;
+    };
+    for (const Case& c : {Case{"stored", ZipBuilder::Stored}, Case{"deflate", ZipBuilder::Deflate},
+                          Case{"bzip2", ZipBuilder::Bzip2}}) {
+        SCOPED_TRACE(c.label);
+        ZipBuilder::Options options;
+        options.method = c.method;
+        ZipBuilder()
+            .addFile("text.txt", text, options)
+            .addFile("deep/er/noise.bin", binary, options)
+            .addFile("empty.txt", {}, options)
+            .write(archivePath());
+        const QString dir = QStringLiteral("out_") + c.label;
+        const Outcome out = extract("t:\\" + dir);
+        EXPECT_EQ(out.result, ArchiveEngine::Success);
+        EXPECT_EQ(out.finished, ArchiveEngine::Success);
+        EXPECT_TRUE(out.skips.empty());
+        const std::map<QString, QByteArray> expected = {{"text.txt", text},
+                                                        {"deep", "<dir>"},
+                                                        {"deep/er", "<dir>"},
+                                                        {"deep/er/noise.bin", binary},
+                                                        {"empty.txt", ""}};
+        EXPECT_EQ(treeOf(host(dir)), expected);
+        ASSERT_FALSE(out.progress.empty());
+        EXPECT_EQ(out.progress.front(), 0);
+        EXPECT_EQ(out.progress.back(), 100);
+        EXPECT_TRUE(std::is_sorted(out.progress.begin(), out.progress.end()));
+        EXPECT_EQ(out.started.size(), 3);
+    }
+}
+
+TEST_F(EngineTest, DecodesLzmaAndLargeDeflateStreams) {
+    // Beyond the in-memory limit deflate goes through the streaming path.
+    const QByteArray big = textLike(900000);
+    ASSERT_GT(big.size(), 33 << 20);
+    const QByteArray small = textLike(3000);
+    RawZip::Entry lzma = RawZip::stored("packed.lzma.txt", small);
+    lzma.method = 14;
+    lzma.flags = 0x0002; // end-of-stream marker present
+    lzma.data = lzmaZipData(small);
+    RawZip().add(lzma).add(RawZip::deflated("big.txt", big)).write(archivePath());
+    const Outcome out = extract();
+    EXPECT_EQ(out.result, ArchiveEngine::Success);
+    EXPECT_TRUE(out.skips.empty());
+    const std::map<QString, QByteArray> expected = {{"packed.lzma.txt", small}, {"big.txt", big}};
+    EXPECT_EQ(treeOf(outPath()), expected);
+}
+
+TEST_F(EngineTest, ReadsZip64Records) {
+    const QByteArray content = textLike(100);
+    RawZip()
+        .add(RawZip::stored("one.txt", content))
+        .add(RawZip::deflated("two.txt", content + "2"))
+        .zip64()
+        .write(archivePath());
+    const Outcome out = extract();
+    EXPECT_EQ(out.result, ArchiveEngine::Success);
+    const std::map<QString, QByteArray> expected = {{"one.txt", content},
+                                                    {"two.txt", content + "2"}};
+    EXPECT_EQ(treeOf(outPath()), expected);
+}
+
+TEST_F(EngineTest, EmptyArchiveHasNothingToExtract) {
+    RawZip().write(archivePath());
+    const Outcome out = extract();
+    EXPECT_EQ(out.result, ArchiveEngine::NothingToExtract);
+    EXPECT_EQ(out.progress, (std::vector<int>{0, 100}));
+    EXPECT_TRUE(treeOf(outPath()).empty());
+}
+
+TEST_F(EngineTest, DirectoryEntriesCreateDirectories) {
+    ZipBuilder().addDirectory("a/").addDirectory("a/b/").addDirectory("c\\").write(archivePath());
+    const Outcome out = extract();
+    EXPECT_EQ(out.result, ArchiveEngine::Success);
+    const std::map<QString, QByteArray> expected = {
+        {"a", "<dir>"}, {"a/b", "<dir>"}, {"c", "<dir>"}};
+    EXPECT_EQ(treeOf(outPath()), expected);
+}
+
+TEST_F(EngineTest, DecodesNamesByTheirFlag) {
+    ZipBuilder()
+        .addFile("grüße/naïve.txt", "utf8")
+        .addRawCp437File("\x81"
+                         "ber\\\x9B"
+                         "cent.txt",
+                         "cp437")
+        .addFile("back\\slash\\name.txt", "backslash")
+        .write(archivePath());
+    const Outcome out = extract();
+    EXPECT_EQ(out.result, ArchiveEngine::Success);
+    const std::map<QString, QByteArray> expected = {{QString::fromUtf8("grüße"), "<dir>"},
+                                                    {QString::fromUtf8("grüße/naïve.txt"), "utf8"},
+                                                    {QString::fromUtf8("über"), "<dir>"},
+                                                    {QString::fromUtf8("über/¢cent.txt"), "cp437"},
+                                                    {"back", "<dir>"},
+                                                    {"back/slash", "<dir>"},
+                                                    {"back/slash/name.txt", "backslash"}};
+    EXPECT_EQ(treeOf(outPath()), expected);
+}
+
+TEST_F(EngineTest, UnicodePathFieldNamesAnUnflaggedEntry) {
+    RawZip::Entry entry = RawZip::stored("caf\x82.txt", "x");
+    const QByteArray utf8 = QString::fromUtf8("café.txt").toUtf8();
+    const std::uint32_t crc = testsupport::crc32Of(entry.name);
+    QByteArray field("\x75\x70", 2);
+    field += char(5 + utf8.size()) + QByteArray(1, '\0') + QByteArray(1, '\x01');
+    for (int i = 0; i < 4; ++i) {
+        field += char((crc >> (8 * i)) & 0xFF);
+    }
+    entry.centralExtra = field + utf8;
+    RawZip().add(entry).write(archivePath());
+    EXPECT_EQ(extract().result, ArchiveEngine::Success);
+    EXPECT_EQ(testsupport::readFile(host(QString::fromUtf8("out/café.txt"))), "x");
+}
+
+TEST_F(EngineTest, AppliesTimesAndUnixPermissions) {
+    ZipBuilder::Options executable;
+    executable.mtime = 1262304000; // 2010-01-01
+    executable.unixMode = 0755;
+    ZipBuilder::Options readOnly;
+    readOnly.unixMode = 0400;
+    ZipBuilder::Options special;
+    special.unixMode = 04777; // set-uid is not carried over
+    ZipBuilder()
+        .addFile("run.sh", "#!/bin/sh\n", executable)
+        .addFile("locked.txt", "x", readOnly)
+        .addFile("suid", "x", special)
+        .write(archivePath());
+    ASSERT_EQ(extract().result, ArchiveEngine::Success);
+    struct stat st;
+    ASSERT_EQ(::stat(host("out/run.sh").toUtf8().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_EQ(st.st_mtime, 1262304000);
+    // The owner can always delete and rewrite what we wrote.
+    ASSERT_EQ(::stat(host("out/locked.txt").toUtf8().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    ASSERT_EQ(::stat(host("out/suid").toUtf8().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0777u);
+}
+
+TEST_F(EngineTest, IdenticalFileIsUpToDateAndDifferentOneIsKept) {
+    ZipBuilder()
+        .addFile("same.txt", "same")
+        .addFile("notes.txt", "from the archive")
+        .addFile("README", "new readme")
+        .write(archivePath());
+    testsupport::writeFile(host("out/same.txt"), "same");
+    testsupport::writeFile(host("out/notes.txt"), "mine");
+    testsupport::writeFile(host("out/notes (2).txt"), "also mine");
+    testsupport::writeFile(host("out/README"), "old readme");
+
+    const Outcome first = extract();
+    EXPECT_EQ(first.result, ArchiveEngine::Success);
+    EXPECT_EQ(first.skips,
+              (std::vector<std::pair<QString, int>>{{"same.txt", ArchiveEngine::SkipUpToDate}}));
+    const std::map<QString, QByteArray> expected = {
+        {"same.txt", "same"},           {"notes.txt", "mine"},
+        {"notes (2).txt", "also mine"}, {"notes (3).txt", "from the archive"},
+        {"README", "old readme"},       {"README (2)", "new readme"}};
+    EXPECT_EQ(treeOf(outPath()), expected);
+
+    // Extracting again finds every entry already there, under whichever name it took.
+    const Outcome second = extract();
+    EXPECT_EQ(second.result, ArchiveEngine::Success);
+    EXPECT_EQ(second.reasons(), std::vector<int>(3, ArchiveEngine::SkipUpToDate));
+    EXPECT_EQ(treeOf(outPath()), expected);
+}
+
+TEST_F(EngineTest, MissingDestinationIsCreatedOnlyWhenAnswered) {
+    ZipBuilder().addFile("f.txt", "x").write(archivePath());
+
+    const Outcome refused = extract("t:\\new\\deeper", 0);
+    EXPECT_EQ(refused.result, ArchiveEngine::DestinationMissing);
+    EXPECT_EQ(refused.questions, QStringList{"t:\\new\\deeper"});
+    EXPECT_FALSE(QFileInfo::exists(host("new")));
+
+    const Outcome created = extract("t:\\new\\deeper", 1);
+    EXPECT_EQ(created.result, ArchiveEngine::Success);
+    EXPECT_EQ(created.questions.size(), 1);
+    EXPECT_EQ(testsupport::readFile(host("new/deeper/f.txt")), "x");
+}
+
+TEST_F(EngineTest, DestinationProblemsFailWithoutWriting) {
+    ZipBuilder().addFile("f.txt", "x").write(archivePath());
+    testsupport::writeFile(host("plainfile"), "x");
+    struct Case {
+        QString destination;
+        int result;
+    };
+    const Case cases[] = {
+        {"", ArchiveEngine::DestinationEmpty},
+        {"   ", ArchiveEngine::DestinationEmpty},
+        {"t:\\plainfile", ArchiveEngine::DestinationNotWritable},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.destination.toStdString());
+        const Outcome out = extract(c.destination, 1);
+        EXPECT_EQ(out.result, c.result);
+        EXPECT_TRUE(out.questions.isEmpty());
+    }
+    const std::map<QString, QByteArray> expected = {{"a.zip", testsupport::readFile(archivePath())},
+                                                    {"plainfile", "x"}};
+    EXPECT_EQ(treeOf(m_drive), expected);
+}
+
+TEST_F(EngineTest, UnreadableArchivesCannotBeOpened) {
+    const std::pair<const char*, QByteArray> cases[] = {
+        {"not a zip", "just some text, no directory anywhere"},
+        {"empty file", ""},
+    };
+    for (const auto& [label, bytes] : cases) {
+        SCOPED_TRACE(label);
+        testsupport::writeFile(archivePath(), bytes);
+        EXPECT_EQ(extract().result, ArchiveEngine::CannotOpenArchive);
+    }
+    QFile::remove(archivePath());
+    EXPECT_EQ(extract().result, ArchiveEngine::CannotOpenArchive);
+    EXPECT_FALSE(QFileInfo::exists(outPath()));
+}
+
+TEST_F(EngineTest, FilesToProcessAndRecurseSelectEntries) {
+    ZipBuilder()
+        .addFile("a.txt", "a")
+        .addFile("b.doc", "b")
+        .addFile("sub/c.txt", "c")
+        .write(archivePath());
+    m_engine.FilesToProcess = "*.txt";
+    m_engine.recurse = false;
+    const Outcome out = extract();
+    EXPECT_EQ(out.result, ArchiveEngine::Success);
+    EXPECT_EQ(treeOf(outPath()), (std::map<QString, QByteArray>{{"a.txt", "a"}}));
+
+    m_engine.FilesToProcess = "*.pdf";
+    EXPECT_EQ(extract().result, ArchiveEngine::NothingToExtract);
+}
+
+} // namespace

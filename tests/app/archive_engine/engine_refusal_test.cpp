@@ -1,0 +1,240 @@
+#include "engine_fixture.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+using namespace enginetest;
+using testsupport::RawZip;
+using testsupport::ZipBuilder;
+
+namespace {
+
+QByteArray repetitive(qsizetype size) {
+    QByteArray bytes;
+    bytes.reserve(size);
+    for (int i = 0; bytes.size() < size; ++i) {
+        bytes += "record " + QByteArray::number(i) + ";";
+    }
+    bytes.truncate(size);
+    return bytes;
+}
+
+// Each damaged entry sits between two good ones: the damaged one is skipped with its
+// reason and leaves nothing behind, the good ones are extracted, and the archive as a
+// whole is not a success.
+TEST_F(EngineTest, DamagedEntriesAreSkippedWithTheirReason) {
+    const QByteArray content = repetitive(20000);
+    auto withCrc = [&](RawZip::Entry e, std::uint32_t crc) {
+        e.crc = crc;
+        return e;
+    };
+    auto truncated = [&] {
+        RawZip::Entry e = RawZip::deflated("bad.txt", content);
+        e.data.truncate(e.data.size() / 2);
+        return e;
+    };
+    auto garbage = [&] {
+        RawZip::Entry e = RawZip::deflated("bad.txt", content);
+        e.data = QByteArray(e.data.size(), '\xFF');
+        return e;
+    };
+    auto method = [&](std::uint16_t m) {
+        RawZip::Entry e = RawZip::stored("bad.txt", content);
+        e.method = m;
+        return e;
+    };
+    auto sizeLie = [&](RawZip::Entry e) {
+        e.uncompressedSize = std::uint64_t(content.size() - 100);
+        return e;
+    };
+    auto encryptedFlag = [&] {
+        RawZip::Entry e = RawZip::stored("bad.txt", content);
+        e.flags |= 0x0001;
+        return e;
+    };
+    struct Case {
+        const char* label;
+        RawZip::Entry entry;
+        int reason;
+    };
+    const Case cases[] = {
+        {"stored, bad CRC", withCrc(RawZip::stored("bad.txt", content), 1234),
+         ArchiveEngine::SkipBadCrc},
+        {"deflated, bad CRC", withCrc(RawZip::deflated("bad.txt", content), 1234),
+         ArchiveEngine::SkipBadCrc},
+        {"truncated deflate stream", truncated(), ArchiveEngine::SkipCorrupted},
+        {"corrupt deflate stream", garbage(), ArchiveEngine::SkipCorrupted},
+        {"unknown method", method(77), ArchiveEngine::SkipUnknownMethod},
+        {"deflate64", method(9), ArchiveEngine::SkipUnknownMethod},
+        {"deflated, more bytes than declared", sizeLie(RawZip::deflated("bad.txt", content)),
+         ArchiveEngine::SkipCorrupted},
+        {"stored, more bytes than declared", sizeLie(RawZip::stored("bad.txt", content)),
+         ArchiveEngine::SkipCorrupted},
+        {"encrypted", encryptedFlag(), ArchiveEngine::SkipBadPassword},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        RawZip()
+            .add(RawZip::deflated("first.txt", "first"))
+            .add(c.entry)
+            .add(RawZip::stored("last.txt", "last"))
+            .write(archivePath());
+        QDir(outPath()).removeRecursively();
+        const Outcome out = extract();
+        EXPECT_EQ(out.result, ArchiveEngine::EntriesSkipped);
+        EXPECT_EQ(out.skips, (std::vector<std::pair<QString, int>>{{"bad.txt", c.reason}}));
+        EXPECT_NE(out.progress.back(), 100);
+        const std::map<QString, QByteArray> expected = {{"first.txt", "first"},
+                                                        {"last.txt", "last"}};
+        EXPECT_EQ(treeOf(outPath()), expected); // no "bad.txt", no temporary file
+    }
+}
+
+TEST_F(EngineTest, EncryptedEntriesNeedAPassword) {
+    ZipBuilder::Options secret;
+    secret.password = "secret";
+    ZipBuilder()
+        .addFile("plain.txt", "plain")
+        .addFile("hidden.txt", "hidden", secret)
+        .write(archivePath());
+    const Outcome out = extract();
+    EXPECT_EQ(out.result, ArchiveEngine::EntriesSkipped);
+    EXPECT_EQ(out.reasons(), std::vector<int>{ArchiveEngine::SkipBadPassword});
+    EXPECT_EQ(treeOf(outPath()), (std::map<QString, QByteArray>{{"plain.txt", "plain"}}));
+}
+
+TEST_F(EngineTest, UnsafeNamesNeverLeaveTheDestination) {
+    const char* names[] = {
+        "../evil.txt",          "..\\evil.txt",     "a/../../evil.txt", "a\\..\\..\\evil.txt",
+        "/tmp/velmarch-evil",   "\\evil.txt",       "c:evil.txt",       "C:\\evil.txt",
+        "\\\\server\\share\\x", "//server/share/x",
+    };
+    RawZip zip;
+    for (const char* name : names) {
+        zip.add(RawZip::stored(name, "evil"));
+    }
+    zip.add(RawZip::stored("good.txt", "good"));
+    zip.write(host("a.zip"));
+    // Extract one level down so that a climb out of the destination stays visible.
+    const Outcome out = extract("t:\\out\\x");
+    EXPECT_EQ(out.result, ArchiveEngine::EntriesSkipped);
+    ASSERT_EQ(out.skips.size(), std::size(names));
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        EXPECT_EQ(out.skips[i].first, names[i]);
+        EXPECT_EQ(out.skips[i].second, ArchiveEngine::SkipUnsafePath);
+    }
+    EXPECT_EQ(treeOf(outPath()),
+              (std::map<QString, QByteArray>{{"x", "<dir>"}, {"x/good.txt", "good"}}));
+    expectNothingOutsideDestination();
+    EXPECT_FALSE(QFileInfo::exists("/tmp/velmarch-evil"));
+}
+
+TEST_F(EngineTest, LinksStayInsideAndAreNeverWrittenThrough) {
+    QDir().mkpath(host("outside"));
+    QDir().mkpath(outPath());
+    // A link the user already has in the destination, pointing elsewhere.
+    ASSERT_TRUE(QFile::link(host("outside"), host("out/mine")));
+    ZipBuilder()
+        .addFile("sub/file.txt", "inside")
+        .addSymlink("ok", "sub/file.txt")
+        .addSymlink("sub/up", "../ok")
+        .addSymlink("escape", "../outside")
+        .addSymlink("sub/escape", "../../outside/x")
+        .addSymlink("absolute", "/etc/passwd")
+        .addSymlink("dirlink", "sub")
+        .addFile("dirlink/new.txt", "through our own link")
+        .addFile("mine/new.txt", "through the user's link")
+        .write(archivePath());
+    const Outcome out = extract();
+    EXPECT_EQ(out.result, ArchiveEngine::EntriesSkipped);
+    const std::vector<std::pair<QString, int>> expectedSkips = {
+        {"escape", ArchiveEngine::SkipLinkEscapes},
+        {"sub/escape", ArchiveEngine::SkipLinkEscapes},
+        {"absolute", ArchiveEngine::SkipLinkEscapes},
+        {"dirlink/new.txt", ArchiveEngine::SkipThroughLink},
+        {"mine/new.txt", ArchiveEngine::SkipThroughLink},
+    };
+    EXPECT_EQ(out.skips, expectedSkips);
+    const std::map<QString, QByteArray> expected = {
+        {"sub", "<dir>"},          {"sub/file.txt", "inside"},
+        {"ok", "-> sub/file.txt"}, {"sub/up", "-> ../ok"},
+        {"dirlink", "-> sub"},     {"mine", "-> " + host("outside").toUtf8()},
+    };
+    EXPECT_EQ(treeOf(outPath()), expected);
+    EXPECT_TRUE(treeOf(host("outside")).empty());
+    expectNothingOutsideDestination({"outside"});
+}
+
+TEST_F(EngineTest, OverlappingEntriesRefuseTheArchive) {
+    // Several central entries sharing one local header and its data: the construction
+    // that lets a small archive claim an enormous output.
+    const QByteArray content = repetitive(100000);
+    RawZip zip;
+    zip.add(RawZip::deflated("kernel.txt", content));
+    for (int i = 0; i < 3; ++i) {
+        RawZip::Entry copy = RawZip::deflated("copy" + QByteArray::number(i) + ".txt", content);
+        copy.sameHeaderAs = 0;
+        zip.add(copy);
+    }
+    zip.write(archivePath());
+    const Outcome out = extract();
+    EXPECT_EQ(out.result, ArchiveEngine::CorruptArchive);
+    EXPECT_TRUE(out.started.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(outPath()));
+}
+
+TEST_F(EngineTest, DeclaredTotalMustFitTheFreeSpace) {
+    testsupport::TestDrives small;
+    const QString root = small.addDrive('s', platform::DriveFixed, 50000);
+    small.install();
+    ZipBuilder()
+        .addFile("a.txt", repetitive(30000))
+        .addFile("b.txt", repetitive(30000))
+        .write(root + "/a.zip");
+    ArchiveEngine engine;
+    engine.ZipFileName = "s:\\a.zip";
+    engine.ExtractDirectory = "s:\\";
+    std::vector<QString> started;
+    QObject::connect(&engine, &ArchiveEngine::entryStarted,
+                     [&](const QString& name) { started.push_back(name); });
+    EXPECT_EQ(engine.Extract(), ArchiveEngine::InsufficientSpace);
+    EXPECT_TRUE(started.empty());
+    EXPECT_EQ(QDir(root).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
+              QStringList{"a.zip"});
+}
+
+TEST_F(EngineTest, AbortDiscardsTheEntryInProgressAndEndsWithTheCall) {
+    const QByteArray big = repetitive(48 << 20);
+    ZipBuilder()
+        .addFile("small.txt", "small")
+        .addFile("big.txt", big)
+        .addFile("after.txt", "x")
+        .write(archivePath());
+    const Outcome out = extract("t:\\out", 1, [](ArchiveEngine& engine, int percent) {
+        if (percent > 0) {
+            engine.setAbort(true);
+        }
+    });
+    EXPECT_EQ(out.result, ArchiveEngine::Aborted);
+    EXPECT_EQ(out.skips,
+              (std::vector<std::pair<QString, int>>{{"big.txt", ArchiveEngine::SkipAborted}}));
+    EXPECT_EQ(out.started, (QStringList{"small.txt", "big.txt"}));
+    // Nothing under the aborted entry's name and no temporary file.
+    EXPECT_EQ(treeOf(outPath()), (std::map<QString, QByteArray>{{"small.txt", "small"}}));
+    EXPECT_FALSE(m_engine.abort());
+
+    // The next call is not stopped by the old request.
+    const Outcome again = extract();
+    EXPECT_EQ(again.result, ArchiveEngine::Success);
+    EXPECT_EQ(testsupport::readFile(host("out/big.txt")), big);
+}
+
+TEST_F(EngineTest, AbortRequestedBeforeTheCallStopsIt) {
+    ZipBuilder().addFile("f.txt", "x").write(archivePath());
+    m_engine.setAbort(true);
+    EXPECT_EQ(extract().result, ArchiveEngine::Aborted);
+    EXPECT_FALSE(QFileInfo::exists(host("out/f.txt")));
+    EXPECT_EQ(extract().result, ArchiveEngine::Success);
+}
+
+} // namespace

@@ -1,0 +1,122 @@
+#include "common/module1.h"
+
+#include "tests/support/qt_app.h"
+#include "tests/support/test_drives.h"
+
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+struct PathCase {
+    const char* path;
+    const char* file;
+    const char* folder;
+};
+
+// The final character is never taken as the separator: a trailing "\" stays with the
+// last name, and a lone "\" is a file part of its own.
+const PathCase kPathCases[] = {
+    {"c:\\zips\\a.zip", "a.zip", "c:\\zips\\"},
+    {"a.zip", "a.zip", ""},
+    {"c:\\zips\\", "zips\\", "c:\\"},
+    {"\\", "\\", ""},
+    {"", "", ""},
+    {"c:\\", "c:\\", ""},
+    {"c:\\zips\\old\\b.ZIP", "b.ZIP", "c:\\zips\\old\\"},
+    {"\\\\server\\share\\a.zip", "a.zip", "\\\\server\\share\\"},
+    {"c:/zips/a.zip", "c:/zips/a.zip", ""},
+};
+
+TEST(Module1Paths, FilePartAndPathPartSplitAtTheLastBackslash) {
+    for (const PathCase& c : kPathCases) {
+        const QString path = QString::fromUtf8(c.path);
+        EXPECT_EQ(FilePart(path), QString::fromUtf8(c.file)) << c.path;
+        EXPECT_EQ(PathPart(path), QString::fromUtf8(c.folder)) << c.path;
+    }
+}
+
+TEST(Module1Status, SetStatusFramesTheTextInTheRegisteredLabel) {
+    testsupport::ensureApplication();
+    struct Case {
+        const char* text;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"Loading List", "..::Loading List::.."},
+        {"", "..::::.."},
+        {" padded ", "..:: padded ::.."},
+    };
+    QLabel label;
+    setStatusLabel(&label);
+    for (const Case& c : cases) {
+        SetStatus(QString::fromUtf8(c.text));
+        EXPECT_EQ(label.text(), QString::fromUtf8(c.shown)) << c.text;
+    }
+    setStatusLabel(nullptr);
+}
+
+TEST(Module1Status, SetStatusOutlivesItsLabel) {
+    testsupport::ensureApplication();
+    auto label = std::make_unique<QLabel>();
+    setStatusLabel(label.get());
+    label.reset();
+    SetStatus(QStringLiteral("Loading List")); // must not touch the destroyed label
+    setStatusLabel(nullptr);
+}
+
+class Module1Drives : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testsupport::ensureApplication();
+        drives.addDrive('t', platform::DriveFixed, 9'999'999);
+        drives.addDrive('f', platform::DriveFixed, 3ull * 1024 * 1024 * 1024);
+        drives.addDrive('g', platform::DriveFixed, 80ull * 1024 * 1024 * 1024);
+        drives.addDrive('r', platform::DriveCdRom);
+        drives.addDrive('n', platform::DriveRemovable, 5'000'000, false);
+        drives.install();
+    }
+    testsupport::TestDrives drives;
+};
+
+TEST_F(Module1Drives, DiskFreeBytesReadsTheDriveOfTheFirstNonBlankCharacter) {
+    struct Case {
+        const char* drive;
+        double bytes;
+    };
+    const Case cases[] = {
+        {"t", 9'999'999},
+        {"t:\\any\\path", 9'999'999},
+        {"  t:\\data", 9'999'999},
+        {"T", 9'999'999},
+        // Figures above 2 GB are exact, not wrapped around 32 bits.
+        {"f", 3221225472.0},
+        {"g:\\", 85899345920.0},
+        {"", -1},
+        {"   ", -1},
+        {"q", -1}, // no such drive
+        {"n", -1}, // no medium
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(DiskFreeBytes(QString::fromUtf8(c.drive)), c.bytes) << '"' << c.drive << '"';
+}
+
+TEST_F(Module1Drives, IsCDRomDriveLooksAtTheFirstThreeCharacters) {
+    struct Case {
+        const char* path;
+        bool cdrom;
+    };
+    const Case cases[] = {
+        {"r:\\", true},  {"r:\\games\\x", true}, {"r:", true},   {"t:\\", false},
+        {"q:\\", false}, {"", false},            {"r", false},
+        // The drive list's text is no root: the program passes the root instead.
+        {"r: [/media/cd]", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsCDRomDrive(QString::fromUtf8(c.path)), c.cdrom) << c.path;
+}
+
+} // namespace

@@ -1,0 +1,365 @@
+#include "platform/dosfs.h"
+
+#include "platform/volumes.h"
+#include "tests/support/test_drives.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace platform;
+using testsupport::readFile;
+using testsupport::TestDrives;
+using testsupport::writeFile;
+
+namespace {
+
+QStringList listAll(const QString& spec, int attributes, FsError* error = nullptr) {
+    QStringList names;
+    DirListing listing(spec, attributes);
+    if (error)
+        *error = listing.error();
+    for (; !listing.atEnd(); listing.next())
+        names.append(listing.name());
+    EXPECT_TRUE(listing.name().isEmpty());
+    return names;
+}
+
+mode_t modeOf(const QString& hostPath) {
+    struct stat st {};
+    EXPECT_EQ(::stat(QFile::encodeName(hostPath).constData(), &st), 0);
+    return st.st_mode & 07777;
+}
+
+void setMode(const QString& hostPath, mode_t mode) {
+    ASSERT_EQ(::chmod(QFile::encodeName(hostPath).constData(), mode), 0);
+}
+
+TEST(Wildcards, MatchLikeDos) {
+    struct Case {
+        const char* name;
+        const char* pattern;
+        bool matches;
+    };
+    const std::vector<Case> cases = {
+        {"A.ZIP", "*.zip", true},     {"b.Zip", "*.ZIP", true}, {"a.zip.txt", "*.zip", false},
+        {"a.zipx", "*.zip", false},   {"abc", "a?c", true},     {"ac", "a?c", false},
+        {"abbc", "a?c", false},       {"readme", "*.*", true},  {"readme", "readme.*", true},
+        {"readme", "*.", true},       {"a.b", "*.", false},     {"x", "", true},
+        {"aXbXc", "a*b*c", true},     {"abcabd", "*abd", true}, {"abcabe", "*abd", false},
+        {"ÜBER.txt", "über.*", true}, {".hidden", "*", true},   {"zip", "*.zip", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " ~ " + c.pattern);
+        EXPECT_EQ(matchesPattern(QString::fromUtf8(c.name), QString::fromUtf8(c.pattern)),
+                  c.matches);
+    }
+}
+
+class DosFs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        t = drives.addDrive('t');
+        drives.addDrive('n', DriveCdRom, {}, false);
+        d = t + QStringLiteral("/d");
+        for (const char* name :
+             {"b.zip", "A.ZIP", "c.txt", ".hidden.zip", "ro.zip", "back\\slash.zip"})
+            writeFile(d + QLatin1Char('/') + QString::fromUtf8(name), "x");
+        setMode(d + QStringLiteral("/ro.zip"), 0444);
+        QDir(d).mkpath(QStringLiteral("Sub"));
+        QDir(d).mkpath(QStringLiteral(".hdir"));
+        // Not valid UTF-8: no DOS path text could name it again.
+        const QByteArray undecodable = QFile::encodeName(d) + "/bad\xff.zip";
+        std::FILE* raw = std::fopen(undecodable.constData(), "w");
+        ASSERT_NE(raw, nullptr);
+        std::fclose(raw);
+        undecodablePath = undecodable;
+        ASSERT_EQ(::mkfifo(QFile::encodeName(d + QStringLiteral("/pipe.zip")).constData(), 0644),
+                  0);
+        QFile::link(d + QStringLiteral("/gone"), d + QStringLiteral("/dead.zip"));
+        QFile::link(d + QStringLiteral("/b.zip"), d + QStringLiteral("/link.zip"));
+        QFile::link(d + QStringLiteral("/Sub"), d + QStringLiteral("/LinkDir"));
+        drives.install();
+    }
+
+    // The temporary directory cannot remove a name it cannot spell.
+    void TearDown() override { ::unlink(undecodablePath.constData()); }
+
+    TestDrives drives;
+    QString t, d;
+    QByteArray undecodablePath;
+};
+
+TEST_F(DosFs, ListingFiltersByPatternAndAttributes) {
+    struct Case {
+        const char* spec;
+        int attributes;
+        QStringList names;
+    };
+    const std::vector<Case> cases = {
+        {"t:\\d\\*.zip", AttrNormal, {"A.ZIP", "b.zip", "link.zip", "ro.zip"}},
+        {"T:\\D\\*.ZIP", AttrReadOnly | AttrSystem, {"A.ZIP", "b.zip", "link.zip", "ro.zip"}},
+        {"t:\\d\\*.zip", AttrHidden, {".hidden.zip", "A.ZIP", "b.zip", "link.zip", "ro.zip"}},
+        {"t:\\d\\",
+         AttrDirectory,
+         {".", "..", "A.ZIP", "b.zip", "c.txt", "link.zip", "LinkDir", "ro.zip", "Sub"}},
+        {"t:\\d\\*",
+         AttrDirectory | AttrHidden,
+         {".", "..", ".hdir", ".hidden.zip", "A.ZIP", "b.zip", "c.txt", "link.zip", "LinkDir",
+          "ro.zip", "Sub"}},
+        {"t:\\d\\*.zip", AttrDirectory, {"A.ZIP", "b.zip", "link.zip", "ro.zip"}},
+        {"t:\\d\\s*", AttrDirectory, {"Sub"}},
+        {"t:\\d\\s*", AttrNormal, {}},
+        {"t:\\d\\nomatch*.q", AttrDirectory, {}},
+        {"t:\\*", AttrDirectory, {"d"}}, // a drive root has no "." and ".."
+        {"t:d\\?.txt", AttrNormal, {"c.txt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.spec);
+        FsError error;
+        EXPECT_EQ(listAll(QString::fromUtf8(c.spec), c.attributes, &error), c.names);
+        EXPECT_FALSE(error);
+    }
+}
+
+TEST_F(DosFs, ListingErrors) {
+    FsError error;
+    EXPECT_TRUE(listAll(QStringLiteral("t:\\missing\\*.zip"), AttrDirectory, &error).isEmpty());
+    EXPECT_EQ(error.number, ErrPathNotFound);
+    EXPECT_EQ(error.description, QStringLiteral("Path not found"));
+    EXPECT_TRUE(listAll(QStringLiteral("t:\\d\\c.txt\\*"), AttrNormal, &error).isEmpty());
+    EXPECT_EQ(error.number, ErrPathNotFound);
+    EXPECT_TRUE(listAll(QStringLiteral("n:\\*"), AttrNormal, &error).isEmpty());
+    EXPECT_EQ(error.number, ErrDeviceUnavailable);
+    EXPECT_TRUE(listAll(QStringLiteral("q:\\*"), AttrNormal, &error).isEmpty());
+    EXPECT_EQ(error.number, ErrPathNotFound);
+    EXPECT_TRUE(DirListing().atEnd());
+}
+
+TEST_F(DosFs, ListingSortsIgnoringCase) {
+    const QString dir = t + QStringLiteral("/sorted");
+    for (const char* name : {"b2", "B1", "a10", "A2", "_x", "Zz", "zA"})
+        writeFile(dir + QLatin1Char('/') + QString::fromUtf8(name));
+    EXPECT_EQ(listAll(QStringLiteral("t:\\sorted\\*"), AttrNormal),
+              (QStringList{"_x", "a10", "A2", "B1", "b2", "zA", "Zz"}));
+}
+
+TEST_F(DosFs, AttributesFromTheHost) {
+    setMode(d + QStringLiteral("/c.txt"), 0400);
+    QDir(d).mkpath(QStringLiteral("RoDir"));
+    setMode(d + QStringLiteral("/RoDir"), 0555);
+    struct Case {
+        const char* path;
+        int attributes;
+    };
+    const std::vector<Case> cases = {
+        {"t:\\d\\b.zip", AttrNormal},          {"t:\\D\\B.ZIP", AttrNormal},
+        {"t:\\d\\ro.zip", AttrReadOnly},       {"t:\\d\\c.txt", AttrReadOnly},
+        {"t:\\d\\Sub", AttrDirectory},         {"t:\\d\\RoDir", AttrDirectory | AttrReadOnly},
+        {"t:\\d\\.hidden.zip", AttrHidden},    {"t:\\d\\.hdir", AttrDirectory | AttrHidden},
+        {"t:\\d\\link.zip", AttrReparsePoint}, {"t:\\d\\LinkDir", AttrDirectory | AttrReparsePoint},
+        {"t:\\d\\dead.zip", AttrReparsePoint}, {"t:\\", AttrDirectory},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        FsError error = FsError::of(ErrDeviceIo);
+        EXPECT_EQ(getAttributes(QString::fromUtf8(c.path), &error), c.attributes);
+        EXPECT_FALSE(error);
+    }
+    setMode(d + QStringLiteral("/RoDir"), 0755);
+}
+
+TEST_F(DosFs, AttributeErrors) {
+    struct Case {
+        const char* path;
+        int error;
+    };
+    const std::vector<Case> cases = {
+        {"t:\\d\\missing.zip", ErrFileNotFound},
+        {"t:\\nodir\\missing.zip", ErrPathNotFound},
+        {"t:\\d\\b.zip\\x", ErrPathNotFound},
+        {"n:\\x", ErrDeviceUnavailable},
+        {"q:\\x", ErrPathNotFound},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        FsError error;
+        EXPECT_EQ(getAttributes(QString::fromUtf8(c.path), &error), 0);
+        EXPECT_EQ(error.number, c.error);
+        EXPECT_EQ(error.description, errorText(c.error));
+        EXPECT_EQ(setAttributes(QString::fromUtf8(c.path), 0).number, c.error);
+        EXPECT_EQ(deleteFile(QString::fromUtf8(c.path)).number, c.error);
+    }
+}
+
+TEST_F(DosFs, ClearingAttributesGivesTheOwnerWriteOnly) {
+    const QString file = d + QStringLiteral("/ro.zip");
+    setMode(file, 0440);
+    EXPECT_FALSE(setAttributes(QStringLiteral("t:\\d\\RO.ZIP"), AttrNormal));
+    EXPECT_EQ(modeOf(file), mode_t(0640));
+    EXPECT_EQ(getAttributes(QStringLiteral("t:\\d\\ro.zip")), AttrNormal);
+    // Already writable: nothing changes.
+    setMode(file, 0604);
+    EXPECT_FALSE(setAttributes(QStringLiteral("t:\\d\\ro.zip"), AttrNormal));
+    EXPECT_EQ(modeOf(file), mode_t(0604));
+    // Read-only takes every write permission away.
+    setMode(file, 0666);
+    EXPECT_FALSE(setAttributes(QStringLiteral("t:\\d\\ro.zip"), AttrReadOnly));
+    EXPECT_EQ(modeOf(file), mode_t(0444));
+}
+
+TEST_F(DosFs, DeleteFileRemovesFilesOnly) {
+    EXPECT_FALSE(deleteFile(QStringLiteral("t:\\d\\B.ZIP")));
+    EXPECT_FALSE(QFileInfo::exists(d + QStringLiteral("/b.zip")));
+
+    EXPECT_EQ(deleteFile(QStringLiteral("t:\\d\\Sub")).number, ErrPathFileAccess);
+    EXPECT_TRUE(QFileInfo(d + QStringLiteral("/Sub")).isDir());
+
+    // A read-only file must have its attribute cleared first.
+    EXPECT_EQ(deleteFile(QStringLiteral("t:\\d\\ro.zip")).number, ErrPathFileAccess);
+    EXPECT_TRUE(QFileInfo::exists(d + QStringLiteral("/ro.zip")));
+    EXPECT_FALSE(setAttributes(QStringLiteral("t:\\d\\ro.zip"), AttrNormal));
+    EXPECT_FALSE(deleteFile(QStringLiteral("t:\\d\\ro.zip")));
+    EXPECT_FALSE(QFileInfo::exists(d + QStringLiteral("/ro.zip")));
+
+    // A link goes, its target stays.
+    writeFile(d + QStringLiteral("/target.zip"), "keep");
+    QFile::link(d + QStringLiteral("/target.zip"), d + QStringLiteral("/l2.zip"));
+    EXPECT_FALSE(deleteFile(QStringLiteral("t:\\d\\l2.zip")));
+    EXPECT_FALSE(QFileInfo(d + QStringLiteral("/l2.zip")).isSymLink());
+    EXPECT_EQ(readFile(d + QStringLiteral("/target.zip")), QByteArray("keep"));
+}
+
+TEST_F(DosFs, MakeDirectoryCreatesOneLevel) {
+    EXPECT_FALSE(makeDirectory(QStringLiteral("t:\\D\\New")));
+    EXPECT_TRUE(QFileInfo(d + QStringLiteral("/New")).isDir());
+    EXPECT_EQ(makeDirectory(QStringLiteral("t:\\d\\new")).number, ErrPathFileAccess);
+    EXPECT_EQ(makeDirectory(QStringLiteral("t:\\d\\a\\b")).number, ErrPathNotFound);
+    EXPECT_FALSE(QFileInfo::exists(d + QStringLiteral("/a")));
+    EXPECT_EQ(makeDirectory(QStringLiteral("n:\\x")).number, ErrDeviceUnavailable);
+}
+
+TEST_F(DosFs, TextFilesUseCrLfAndUtf8) {
+    {
+        TextWriter writer;
+        ASSERT_FALSE(writer.open(QStringLiteral("t:\\out.txt")));
+        EXPECT_TRUE(writer.isOpen());
+        EXPECT_FALSE(writer.writeLine(QStringLiteral("a")));
+        EXPECT_FALSE(writer.writeLine(QStringLiteral("t:\\Grüße\\日本.zip")));
+        EXPECT_FALSE(writer.writeLine(QString()));
+        EXPECT_FALSE(writer.close());
+        EXPECT_FALSE(writer.isOpen());
+        EXPECT_EQ(writer.writeLine(QStringLiteral("late")).number, ErrBadFileName);
+    }
+    EXPECT_EQ(readFile(t + QStringLiteral("/out.txt")),
+              QByteArray("a\r\nt:\\Gr\xc3\xbc\xc3\x9f"
+                         "e\\\xe6\x97\xa5\xe6\x9c\xac.zip\r\n\r\n"));
+    QStringList lines;
+    EXPECT_FALSE(readLines(QStringLiteral("t:\\OUT.TXT"), &lines));
+    EXPECT_EQ(lines, (QStringList{"a", "t:\\Grüße\\日本.zip", ""}));
+
+    // Opening again cuts the file to zero length; the destructor closes it.
+    {
+        TextWriter writer;
+        ASSERT_FALSE(writer.open(QStringLiteral("t:\\out.txt")));
+    }
+    EXPECT_EQ(readFile(t + QStringLiteral("/out.txt")), QByteArray());
+
+    TextWriter writer;
+    EXPECT_EQ(writer.open(QStringLiteral("t:\\nodir\\out.txt")).number, ErrPathNotFound);
+    EXPECT_EQ(writer.open(QStringLiteral("t:\\d")).number, ErrPathFileAccess);
+    EXPECT_EQ(writer.open(QStringLiteral("n:\\out.txt")).number, ErrDeviceUnavailable);
+    EXPECT_FALSE(writer.isOpen());
+}
+
+TEST_F(DosFs, ReadLinesAcceptsEitherEnding) {
+    struct Case {
+        QByteArray bytes;
+        QStringList lines;
+    };
+    const std::vector<Case> cases = {
+        {"x\r\ny\nz", {"x", "y", "z"}}, {"x\r\n", {"x"}},     {"", {}}, {"\r\n\n", {"", ""}},
+        {"\xEF\xBB\xBFone\n", {"one"}}, {"a\rb\n", {"a\rb"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes.toStdString());
+        writeFile(t + QStringLiteral("/in.txt"), c.bytes);
+        QStringList lines{"stale"};
+        EXPECT_FALSE(readLines(QStringLiteral("t:\\in.txt"), &lines));
+        EXPECT_EQ(lines, c.lines);
+    }
+    QStringList lines;
+    EXPECT_EQ(readLines(QStringLiteral("t:\\none.txt"), &lines).number, ErrFileNotFound);
+    EXPECT_EQ(readLines(QStringLiteral("t:\\none\\x.txt"), &lines).number, ErrPathNotFound);
+    EXPECT_EQ(readLines(QStringLiteral("t:\\d"), &lines).number, ErrPathFileAccess);
+}
+
+TEST_F(DosFs, WriteFailuresAreReported) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes through permission bits";
+    setMode(d, 0555);
+    TextWriter writer;
+    EXPECT_EQ(writer.open(QStringLiteral("t:\\d\\new.txt")).number, ErrPathFileAccess);
+    EXPECT_EQ(makeDirectory(QStringLiteral("t:\\d\\newdir")).number, ErrPathFileAccess);
+    EXPECT_EQ(deleteFile(QStringLiteral("t:\\d\\b.zip")).number, ErrPathFileAccess);
+    setMode(d, 0755);
+}
+
+TEST(DosFsErrors, HostErrorsMapToRuntimeNumbers) {
+    struct Case {
+        int hostErrno;
+        int number;
+        const char* text;
+    };
+    const std::vector<Case> cases = {
+        {0, ErrNone, ""},
+        {ENOENT, ErrFileNotFound, "File not found"},
+        {ENOTDIR, ErrPathNotFound, "Path not found"},
+        {EACCES, ErrPathFileAccess, "Path/File access error"},
+        {EPERM, ErrPathFileAccess, "Path/File access error"},
+        {EROFS, ErrPathFileAccess, "Path/File access error"},
+        {EBUSY, ErrPermissionDenied, "Permission denied"},
+        {ENOSPC, ErrDiskFull, "Disk full"},
+        {EDQUOT, ErrDiskFull, "Disk full"},
+        {EIO, ErrDeviceIo, "Device I/O error"},
+        {ENOMEDIUM, ErrDiskNotReady, "Disk not ready"},
+        {ENODEV, ErrDeviceUnavailable, "Device unavailable"},
+        {ENAMETOOLONG, ErrBadFileName, "Bad file name or number"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.hostErrno);
+        const FsError error = fromErrno(c.hostErrno);
+        EXPECT_EQ(error.number, c.number);
+        EXPECT_EQ(error.description, QString::fromUtf8(c.text));
+        EXPECT_EQ(bool(error), c.number != 0);
+    }
+    EXPECT_EQ(errorText(ErrFileExists), QStringLiteral("File already exists"));
+    EXPECT_EQ(errorText(ErrFileAlreadyOpen), QStringLiteral("File already open"));
+}
+
+TEST(ProgramDirectory, PinnedByTestsAndRestored) {
+    const QString standard = programDirectory();
+    EXPECT_FALSE(standard.isEmpty());
+    {
+        TestDrives drives;
+        drives.addDrive('t');
+        drives.install();
+        EXPECT_EQ(programDirectory(), drives.programDirectory());
+        EXPECT_EQ(toHostPath(programDirectory() + QStringLiteral("\\unzip.tmp")),
+                  QFileInfo(drives.programHostDirectory()).canonicalFilePath() +
+                      QStringLiteral("/unzip.tmp"));
+        setProgramDirectory(QStringLiteral("t:\\prog\\"));
+        EXPECT_EQ(programDirectory(), QStringLiteral("t:\\prog"));
+    }
+    EXPECT_EQ(programDirectory(), standard);
+}
+
+} // namespace

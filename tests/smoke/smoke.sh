@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Starts the real program on an X server: the about window must come first and alone,
+# then the main window, and closing the main window must end the program.
+set -euo pipefail
+program=$1
+xwin=$2
+workdir=$(mktemp -d)
+trap 'kill "$pid" 2>/dev/null || true; rm -rf "$workdir"' EXIT
+
+cd "$workdir"
+"$program" >"$workdir/out.log" 2>&1 &
+pid=$!
+
+fail() {
+    echo "smoke: $*" >&2
+    cat "$workdir/out.log" >&2
+    exit 1
+}
+
+"$xwin" wait "About Velmarch" 30 || fail "the about window did not appear"
+if "$xwin" mapped "Velmarch v1.1"; then
+    fail "the main window appeared before the about window was closed"
+fi
+"$xwin" close "About Velmarch" || fail "could not close the about window"
+"$xwin" wait "Velmarch v1.1" 30 || fail "the main window did not appear after the about window"
+"$xwin" close "Velmarch v1.1" || fail "could not close the main window"
+for _ in $(seq 1 100); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+        wait "$pid" && exit 0
+        fail "the program ended with an error"
+    fi
+    sleep 0.1
+done
+fail "the program did not end after its main window was closed"

@@ -1,0 +1,206 @@
+#include "windows/frm_dir.h"
+
+#include "common/module1.h"
+#include "platform/controls.h"
+#include "tests/support/qt_app.h"
+#include "tests/support/test_drives.h"
+#include "windows/twips_layout.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class FrmDirTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testsupport::ensureApplication();
+        t = drives.addDrive('t');
+        drives.addDrive('u');
+        drives.addDrive('n', platform::DriveRemovable, {}, false);
+        QDir(t).mkpath(QStringLiteral("zips/old"));
+        drives.install(QStringLiteral("t:\\zips"));
+        ChosenDir.clear();
+        AbortFlag = 0;
+    }
+    void TearDown() override {
+        ChosenDir.clear();
+        AbortFlag = 0;
+    }
+
+    testsupport::TestDrives drives;
+    testsupport::ScopedDialogs dialogs;
+    QString t;
+};
+
+TEST_F(FrmDirTest, OpensOnTheCurrentDirectory) {
+    FrmDir chooser;
+    EXPECT_EQ(chooser.windowTitle(), QStringLiteral("Select a directory?"));
+    EXPECT_EQ(chooser.FileDir1->path(), QStringLiteral("t:\\zips"));
+    EXPECT_EQ(chooser.txtPath->text(), QStringLiteral("t:\\zips"));
+    EXPECT_TRUE(chooser.Drive1->drive().startsWith(QStringLiteral("t:")));
+}
+
+TEST_F(FrmDirTest, ApplyHandsBackThePathEndingInABackslash) {
+    struct Case {
+        const char* typed;
+        const char* chosen;
+    };
+    const Case cases[] = {
+        {"c:\\zips", "c:\\zips\\"},
+        {"c:\\zips\\", "c:\\zips\\"},
+        {"", "\\"},
+        {"//server/share/dir", "//server/share/dir\\"},
+    };
+    for (const Case& c : cases) {
+        FrmDir chooser;
+        chooser.show();
+        chooser.txtPath->setText(QString::fromUtf8(c.typed));
+        QTest::mouseClick(chooser.Command1, Qt::LeftButton);
+        EXPECT_EQ(ChosenDir, QString::fromUtf8(c.chosen)) << c.typed;
+        EXPECT_FALSE(chooser.isVisible());
+        EXPECT_EQ(AbortFlag, 0);
+    }
+}
+
+TEST_F(FrmDirTest, AbortRaisesTheFlagAndKeepsTheLastChoice) {
+    ChosenDir = QStringLiteral("t:\\before\\");
+    FrmDir chooser;
+    chooser.show();
+    chooser.txtPath->setText(QStringLiteral("t:\\other"));
+    QTest::mouseClick(chooser.Command2, Qt::LeftButton);
+    EXPECT_EQ(AbortFlag, -1);
+    EXPECT_EQ(ChosenDir, QStringLiteral("t:\\before\\"));
+    EXPECT_FALSE(chooser.isVisible());
+}
+
+TEST_F(FrmDirTest, TheCloseBoxSetsNeither) {
+    ChosenDir = QStringLiteral("t:\\before\\");
+    FrmDir chooser;
+    chooser.show();
+    chooser.txtPath->setText(QStringLiteral("t:\\other"));
+    chooser.close();
+    EXPECT_EQ(AbortFlag, 0);
+    EXPECT_EQ(ChosenDir, QStringLiteral("t:\\before\\"));
+}
+
+TEST_F(FrmDirTest, ChoosingADriveShowsItsDirectoryAtOnce) {
+    FrmDir chooser;
+    chooser.Drive1->setDrive(QStringLiteral("u"));
+    EXPECT_EQ(chooser.FileDir1->path(), QStringLiteral("u:\\"));
+    EXPECT_EQ(chooser.txtPath->text(), QStringLiteral("u:\\"));
+    EXPECT_TRUE(dialogs->messages().empty());
+}
+
+TEST_F(FrmDirTest, ADriveWithoutMediumIsReportedAndTheListStays) {
+    FrmDir chooser;
+    chooser.Drive1->setDrive(QStringLiteral("n"));
+    ASSERT_EQ(dialogs->messages().size(), 1u);
+    const auto& message = dialogs->messages().front();
+    EXPECT_EQ(message.text, QStringLiteral("Drive not ready! insert Disk/CD in drive"));
+    EXPECT_EQ(message.title, QStringLiteral("Velmarch"));
+    EXPECT_EQ(message.icon, platform::ScriptedDialogs::Icon::None);
+    EXPECT_FALSE(message.yesNo);
+    EXPECT_EQ(chooser.FileDir1->path(), QStringLiteral("t:\\zips"));
+    EXPECT_EQ(chooser.txtPath->text(), QStringLiteral("t:\\zips"));
+}
+
+TEST_F(FrmDirTest, ThePathBoxCatchesUpOnTheNextPressOnTheList) {
+    FrmDir chooser;
+    chooser.show();
+    // Opening a directory (as a double click does) leaves the path box alone...
+    ASSERT_FALSE(chooser.FileDir1->setPath(QStringLiteral("t:\\zips\\old")));
+    EXPECT_EQ(chooser.txtPath->text(), QStringLiteral("t:\\zips"));
+    // ...and the next press shows the directory the list shows, not the entry pressed.
+    QTest::mousePress(chooser.FileDir1->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(chooser.txtPath->text(), QStringLiteral("t:\\zips\\old"));
+}
+
+TEST_F(FrmDirTest, ResizeRuleInTwips) {
+    FrmDir chooser;
+    chooser.layoutFor(8160, 2355);
+    // S = 288 + 252 + 255 + 400 = 1195.
+    EXPECT_EQ(layout::twipsBox(chooser.FileDir1), QRect(0, 360, 7910, 1160));
+    EXPECT_EQ(layout::twipsBox(chooser.Label1), QRect(0, 1520, 5052, 252));
+    EXPECT_EQ(layout::twipsBox(chooser.txtPath), QRect(0, 1772, 5660, 288));
+    EXPECT_EQ(layout::twipsBox(chooser.Command1), QRect(5760, 1772, 972, 255));
+    EXPECT_EQ(layout::twipsBox(chooser.Command2), QRect(6860, 1772, 972, 255));
+    EXPECT_EQ(layout::twipsBox(chooser.Drive1), QRect(0, 0, 7395, 315));
+}
+
+TEST_F(FrmDirTest, GrowingTheWindowMovesThePartsByTheSameAmount) {
+    FrmDir chooser;
+    auto boxes = [&] {
+        return std::array<QRect, 5>{
+            layout::twipsBox(chooser.FileDir1), layout::twipsBox(chooser.Label1),
+            layout::twipsBox(chooser.txtPath), layout::twipsBox(chooser.Command1),
+            layout::twipsBox(chooser.Command2)};
+    };
+    chooser.layoutFor(8160, 2355);
+    const auto before = boxes();
+
+    chooser.layoutFor(8160, 3355);
+    auto after = boxes();
+    EXPECT_EQ(after[0], before[0].adjusted(0, 0, 0, 1000)) << "list taller";
+    for (int i = 1; i < 5; ++i)
+        EXPECT_EQ(after[i], before[i].translated(0, 1000)) << "control " << i << " moves down";
+
+    chooser.layoutFor(9160, 2355);
+    after = boxes();
+    EXPECT_EQ(after[0], before[0].adjusted(0, 0, 1000, 0)) << "list wider";
+    EXPECT_EQ(after[1], before[1]) << "label stays";
+    EXPECT_EQ(after[2], before[2].adjusted(0, 0, 1000, 0)) << "path box wider";
+    EXPECT_EQ(after[3], before[3].translated(1000, 0));
+    EXPECT_EQ(after[4], before[4].translated(1000, 0));
+}
+
+TEST_F(FrmDirTest, ResizingTheWindowAppliesTheRule) {
+    FrmDir chooser;
+    chooser.show();
+    const QRect list = layout::twipsBox(chooser.FileDir1);
+    const QRect path = layout::twipsBox(chooser.txtPath);
+    chooser.resize(chooser.width() + 40, chooser.height() + 20);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(layout::twipsBox(chooser.FileDir1).height(), list.height() + 300);
+    EXPECT_EQ(layout::twipsBox(chooser.FileDir1).width(), list.width() + 600);
+    EXPECT_EQ(layout::twipsBox(chooser.txtPath).top(), path.top() + 300);
+}
+
+TEST_F(FrmDirTest, AWindowSmallerThanItsFixedPartsKeepsNoNegativeSize) {
+    FrmDir chooser;
+    chooser.layoutFor(100, 100);
+    for (QWidget* control : {static_cast<QWidget*>(chooser.FileDir1),
+                             static_cast<QWidget*>(chooser.txtPath)}) {
+        const QRect box = layout::twipsBox(control);
+        EXPECT_GE(box.width(), 0);
+        EXPECT_GE(box.height(), 0);
+    }
+    EXPECT_EQ(layout::twipsBox(chooser.Label1).top(), 360) << "the label sits under an empty list";
+    chooser.show();
+    chooser.resize(1, 1);
+    chooser.showMinimized();
+    QCoreApplication::processEvents();
+    chooser.showNormal();
+    QCoreApplication::processEvents();
+    EXPECT_GE(chooser.FileDir1->height(), 0);
+}
+
+TEST_F(FrmDirTest, FocusMovesInTheLayoutOrder) {
+    FrmDir chooser;
+    const QList<QWidget*> expected = {chooser.Drive1, chooser.FileDir1, chooser.Command1,
+                                      chooser.Command2, chooser.txtPath};
+    QWidget* w = chooser.Drive1;
+    for (qsizetype i = 1; i < expected.size(); ++i) {
+        do
+            w = w->nextInFocusChain();
+        while (!(w->focusPolicy() & Qt::TabFocus));
+        EXPECT_EQ(w, expected.at(i)) << "position " << i;
+    }
+}
+
+} // namespace

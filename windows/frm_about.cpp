@@ -1,0 +1,118 @@
+#include "windows/frm_about.h"
+
+#include "platform/controls.h"
+#include "windows/program_icon.h"
+#include "windows/twips_layout.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QShowEvent>
+
+namespace {
+
+const QColor kPurple(64, 0, 64);
+const QColor kYellow(255, 255, 0);
+const QColor kWhite(255, 255, 255);
+const QColor kGrey(128, 128, 128);
+
+void colour(QWidget* widget, const QColor& text) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, kPurple);
+    palette.setColor(QPalette::WindowText, text);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QLabel* label(QWidget* parent, const QString& text, const QColor& colour_, QRect twips) {
+    auto* result = new QLabel(text, parent);
+    result->setTextFormat(Qt::PlainText);
+    colour(result, colour_);
+    layout::place(result, twips);
+    return result;
+}
+
+struct Credit {
+    const char* caption;
+    const char* value;
+    bool underlined;
+};
+
+// Captions at the left of the column, each value indented on the line below it.
+const Credit kCredits[] = {
+    {"Written by:", "The Velmarch developers", false},
+    {"Write to:", "velmarch@example.org", false},
+    {"Home page:", "velmarch.example.org", true},
+    {"Logo:", "Drawn for Velmarch", false},
+};
+
+} // namespace
+
+FrmAbout::FrmAbout(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("About Velmarch"));
+    setWindowIcon(programIcon());
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    colour(this, kWhite);
+    resize(platform::twips(0, 0, 6120, 3330).size());
+
+    Frame = new QGroupBox(QStringLiteral("About Velmarch"), this);
+    colour(Frame, kYellow);
+    layout::place(Frame, 60, 60, 6015, 3255);
+
+    Image1 = new QLabel(Frame);
+    colour(Image1, kWhite);
+    layout::place(Image1, 120, 240, 2880, 2700);
+
+    int top = 240;
+    for (const Credit& credit : kCredits) {
+        creditCaptions.append(
+            label(Frame, QString::fromUtf8(credit.caption), kWhite, QRect(3120, top, 2775, 195)));
+        QLabel* value = label(Frame, QString::fromUtf8(credit.value), kYellow,
+                              QRect(3600, top + 195, 2295, 210));
+        if (credit.underlined) {
+            QFont font = value->font();
+            font.setUnderline(true);
+            value->setFont(font);
+        }
+        creditValues.append(value);
+        top += 315;
+    }
+
+    OK = new QPushButton(QStringLiteral("&OK"), Frame);
+    QPalette buttonPalette = OK->palette();
+    buttonPalette.setColor(QPalette::Button, kGrey);
+    buttonPalette.setColor(QPalette::ButtonText, Qt::black);
+    OK->setPalette(buttonPalette);
+    QFont buttonFont(QStringLiteral("MS Serif"));
+    buttonFont.setStyleHint(QFont::Serif);
+    buttonFont.setPointSizeF(8.25);
+    buttonFont.setBold(true);
+    OK->setFont(buttonFont);
+    OK->setDefault(true);
+    layout::place(OK, 3180, 2640, 2715, 285);
+    connect(OK, &QPushButton::clicked, this, &FrmAbout::OK_Click);
+
+    Label11 = label(Frame, QStringLiteral("Unzip it all, keep what matters."), kWhite,
+                    QRect(3180, 2940, 2715, 255));
+    Label11->setAlignment(Qt::AlignCenter);
+    Label1 = label(Frame, QStringLiteral("Version:"), kWhite, QRect(240, 3000, 615, 255));
+    Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    TxtVersion = label(Frame, QStringLiteral("0"), kYellow, QRect(960, 3000, 990, 195));
+
+    for (QWidget* child : Frame->findChildren<QWidget*>()) {
+        if (child != OK)
+            child->setFocusPolicy(Qt::NoFocus);
+    }
+    OK->setFocus();
+}
+
+void FrmAbout::OK_Click() { close(); }
+
+void FrmAbout::showEvent(QShowEvent* event) {
+    // The version is set after construction; fit every caption to its box as shown.
+    for (QLabel* caption : Frame->findChildren<QLabel*>())
+        layout::fitText(caption);
+    layout::fitText(OK);
+    Image1->setPixmap(programLogo(Image1->size(), devicePixelRatioF()));
+    QDialog::showEvent(event);
+}
