@@ -21,6 +21,14 @@ namespace {
 
 const QString kNoArchives = QStringLiteral("Pick a dir that has zips!");
 
+// A file in the program's directory; a drive root already ends in its separator.
+QString programFile(QChar separator, const QString& name) {
+    QString directory = platform::programDirectory();
+    if (!directory.endsWith(u'\\') && !directory.endsWith(u'/'))
+        directory += separator;
+    return directory + name;
+}
+
 } // namespace
 
 void Form1::Command1_Click() {
@@ -54,7 +62,7 @@ void Form1::runBatch() {
     Todo->clear();
     SetStatus(QStringLiteral("Grabing the Files.. Hold on a sec..."));
 
-    const QString listFile = platform::programDirectory() + QStringLiteral("\\unzip.tmp");
+    const QString listFile = programFile(u'\\', QStringLiteral("unzip.tmp"));
     if (wd1().Exists(listFile)) {
         // A list that survives would be read back as this run's archives.
         if (const platform::FsError error = platform::deleteFile(listFile)) {
@@ -156,7 +164,7 @@ void Form1::runBatch() {
 
 void Form1::saveLog() {
     TxtStats->setText(QStringLiteral("Done... Saving Log File..."));
-    const QString logFile = platform::programDirectory() + QStringLiteral("/velmarch.log");
+    const QString logFile = programFile(u'/', QStringLiteral("velmarch.log"));
     platform::TextWriter writer;
     platform::FsError error = writer.open(logFile);
     for (int i = 0; !error && i < List1->count(); ++i)

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -76,11 +78,6 @@ bool isAscii(const char* text) {
         if (static_cast<unsigned char>(*text) >= 0x80)
             return false;
     return true;
-}
-
-bool caseInsensitiveLess(const QString& a, const QString& b) {
-    const int order = a.compare(b, Qt::CaseInsensitive);
-    return order != 0 ? order < 0 : a < b;
 }
 
 // Wildcard match with '*' and '?', ignoring case.
@@ -270,15 +267,27 @@ DirListing::DirListing(const QString& fileSpec, int attributes) {
         // only names beyond ASCII can be affected.
         if (!isAscii(raw) && QFile::encodeName(name) != QByteArray(raw))
             continue;
+        if (type == DT_DIR)
+            m_directories.insert(name);
         m_names.append(name);
     }
     ::closedir(handle);
-    std::sort(m_names.begin(), m_names.end(), caseInsensitiveLess);
+    // The order of the old file system: names compared in upper case (so "_" sorts after
+    // the letters). Converting each name once makes a large directory a plain sort.
+    std::vector<std::pair<QString, QString>> keyed;
+    keyed.reserve(m_names.size());
+    for (QString& name : m_names)
+        keyed.emplace_back(name.toUpper(), std::move(name));
+    std::sort(keyed.begin(), keyed.end());
+    for (qsizetype i = 0; i < m_names.size(); ++i)
+        m_names[i] = std::move(keyed[size_t(i)].second);
     if (wantDirectories && !isDriveRoot(hostDir)) {
         QStringList dots;
         for (const QString& dot : {QStringLiteral("."), QStringLiteral("..")})
-            if (matchesPattern(dot, pattern))
+            if (matchesPattern(dot, pattern)) {
                 dots.append(dot);
+                m_directories.insert(dot);
+            }
         m_names = dots + m_names;
     }
 }

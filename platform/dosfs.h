@@ -4,6 +4,7 @@
 // bits, delete, make directory, CR LF text files and the old runtime's error numbers.
 // Every path here is a DOS path text; resolution goes through platform/volumes.
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -73,11 +74,15 @@ public:
     bool atEnd() const { return m_pos >= m_names.size(); }
     // The current entry's name (empty at the end).
     QString name() const { return atEnd() ? QString() : m_names.at(m_pos); }
+    // Whether the current entry is a directory (a link counts as what it points to), as
+    // the listing saw it: a walk need not ask the file system about every file.
+    bool isDirectory() const { return !atEnd() && m_directories.contains(m_names.at(m_pos)); }
     void next() { ++m_pos; }
     const FsError& error() const { return m_error; }
 
 private:
     QStringList m_names;
+    QSet<QString> m_directories;
     qsizetype m_pos = 0;
     FsError m_error;
 };

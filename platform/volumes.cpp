@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
 
 #include <algorithm>
 #include <limits>
@@ -171,9 +170,8 @@ QString findIgnoringCase(const QString& dir, const QString& name) {
 }
 
 // Host path of `components` under `base`: the exact text when it exists, else each
-// component corrected for letter case where an entry matches it.
-// `status`, when given, receives the lstat of the result if the exact text existed;
-// `known` tells whether it did.
+// component corrected for letter case where an entry matches it. When the exact text
+// exists, *known is set and *status holds its lstat.
 QString lookUp(const QString& base, const QStringList& components, struct stat* status = nullptr,
                bool* known = nullptr) {
     if (known)
@@ -294,8 +292,8 @@ std::optional<VolumeTable>& tableSlot() {
     return table;
 }
 
-// Splits `bytes` into sectors per cluster, bytes per sector and a cluster count that fit
-// 32 bits each, exactly when the figure allows it.
+// Splits byte figures into sectors per cluster, bytes per sector and cluster counts
+// that fit 32 bits each, exactly when the figures allow it.
 void splitBytes(std::uint64_t freeBytes, std::uint64_t totalBytes, std::uint32_t* sectorsPerCluster,
                 std::uint32_t* bytesPerSector, std::uint32_t* freeClusters,
                 std::uint32_t* totalClusters) {

@@ -100,7 +100,11 @@ QString toHostPath(const QString& dosPath);
 // Empty when the host path holds a name with "\" that a DOS path cannot carry.
 QString toDosPath(const QString& hostPath);
 
-// Stand-ins for kernel32's drive functions.
+// Stand-ins for kernel32's drive functions. GetDriveTypeA takes "x:\" or "x:" in any
+// letter case; anything else is 1. GetDiskFreeSpaceA fails for an unknown or unready
+// drive; its four figures multiply out to the free bytes exactly whenever 32-bit fields
+// allow it (sectors per cluster grow for large drives; a figure with no fitting divisor
+// loses less than one cluster).
 int GetDriveTypeA(const QString& rootPath);
 bool GetDiskFreeSpaceA(const QString& rootPath, std::uint32_t* sectorsPerCluster,
                        std::uint32_t* bytesPerSector, std::uint32_t* freeClusters,

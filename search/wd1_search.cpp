@@ -80,10 +80,14 @@ void Wd1::ListSubDirs(QString d) {
     if (d.size() < 2)
         return;
     d = withSeparator(d);
-    platform::DirListing listing(d, platform::AttrDirectory);
-    for (; !listing.atEnd(); listing.next()) {
+    for (platform::DirListing listing(d, platform::AttrDirectory); !listing.atEnd();
+         listing.next()) {
         if (work == 0)
             return;
+        // Files come back too; they can never pass the test below, and a large tree has
+        // far too many of them to read each one's attributes.
+        if (!listing.isDirectory())
+            continue;
         const QString name = listing.name();
         if (isDotEntry(name))
             continue;

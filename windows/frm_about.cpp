@@ -38,12 +38,12 @@ struct Credit {
     bool underlined;
 };
 
-// Captions at the left of the column, each value indented on the line below it.
+// One line each: a short caption at the column's left, its value beside it.
 const Credit kCredits[] = {
-    {"Written by:", "The Velmarch developers", false},
-    {"Write to:", "velmarch@example.org", false},
-    {"Home page:", "velmarch.example.org", true},
-    {"Logo:", "Drawn for Velmarch", false},
+    {"By:", "The Velmarch developers", false},
+    {"Mail:", "velmarch@example.org", false},
+    {"Web:", "velmarch.example.org", true},
+    {"Art:", "Logo drawn for Velmarch", false},
 };
 
 } // namespace
@@ -66,16 +66,16 @@ FrmAbout::FrmAbout(QWidget* parent) : QDialog(parent) {
     int top = 240;
     for (const Credit& credit : kCredits) {
         creditCaptions.append(
-            label(Frame, QString::fromUtf8(credit.caption), kWhite, QRect(3120, top, 2775, 195)));
+            label(Frame, QString::fromUtf8(credit.caption), kWhite, QRect(3120, top, 480, 210)));
         QLabel* value = label(Frame, QString::fromUtf8(credit.value), kYellow,
-                              QRect(3600, top + 195, 2295, 210));
+                              QRect(3600, top, 2295, 210));
         if (credit.underlined) {
             QFont font = value->font();
             font.setUnderline(true);
             value->setFont(font);
         }
         creditValues.append(value);
-        top += 315;
+        top += 380;
     }
 
     OK = new QPushButton(QStringLiteral("&OK"), Frame);

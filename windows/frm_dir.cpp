@@ -40,7 +40,7 @@ FrmDir::FrmDir(QWidget* parent) : QDialog(parent) {
     layout::place(FileDir1, 0, 360, 8115, 765);
 
     Label1 = new QLabel(QStringLiteral("Select a directory, or Network path type it in below: "
-                                       "eg. //fileserver/zips/new"),
+                                       "eg. //pc/zips/new"),
                         this);
     Label1->setTextFormat(Qt::PlainText);
     layout::place(Label1, 0, 1320, 5052, 252);

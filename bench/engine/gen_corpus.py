@@ -38,9 +38,12 @@ def text_blob(rng, pool, size):
 
 
 def write_zip(path, entries, method=zipfile.ZIP_DEFLATED):
+    # Each archive keeps its content under a folder of its own name, as distributed
+    # archives usually do, so that a whole batch can share one destination.
+    top = os.path.splitext(os.path.basename(path))[0]
     with zipfile.ZipFile(path, "w", compression=method, compresslevel=6) as z:
         for name, data in entries:
-            info = zipfile.ZipInfo(name, date_time=(2020, 1, 2, 3, 4, 6))
+            info = zipfile.ZipInfo(top + "/" + name, date_time=(2020, 1, 2, 3, 4, 6))
             info.external_attr = 0o644 << 16
             info.create_system = 3
             info.compress_type = method

@@ -252,6 +252,20 @@ TEST(DiskFreeSpace, OverriddenFiguresMultiplyOutExactly) {
     }
 }
 
+TEST(DiskFreeSpace, FigureWithoutAFittingDivisorLosesLessThanOneCluster) {
+    const std::uint64_t prime = (std::uint64_t(1) << 61) - 1;
+    TestDrives drives;
+    drives.addDrive('t', DriveFixed, prime);
+    drives.install();
+    std::uint32_t spc = 0, bps = 0, freeClusters = 0, totalClusters = 0;
+    ASSERT_TRUE(
+        GetDiskFreeSpaceA(QStringLiteral("t:\\"), &spc, &bps, &freeClusters, &totalClusters));
+    const std::uint64_t cluster = std::uint64_t(spc) * bps;
+    EXPECT_LE(cluster * freeClusters, prime);
+    EXPECT_LT(prime - cluster * freeClusters, cluster);
+    EXPECT_EQ(freeBytes(QStringLiteral("t:\\")), prime);
+}
+
 TEST(DiskFreeSpace, HostFigureIsWithinOneCluster) {
     TestDrives drives;
     drives.addDrive('t');

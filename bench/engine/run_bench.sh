@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Times velmarch-extract against unzip on the engine corpus: one process per archive,
+# each archive into its own folder, on the same disk; checks that both trees are equal.
+#
+#   bench/engine/run_bench.sh [BUILD_DIR] [CORPUS_DIR] [RUNS] [WORK_DIR]
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+build="${1:-$here/../../build}"
+corpus="${2:-/tmp/velmarch-engine-corpus}"
+runs="${3:-5}"
+work="${4:-/tmp/velmarch-engine-bench}"
+tool="$build/app/archive_engine/velmarch-extract"
+
+[[ -x "$tool" ]] || { echo "no $tool: build the velmarch-extract target first" >&2; exit 1; }
+if [[ ! -d "$corpus" ]] || [[ -z "$(ls "$corpus"/*.zip 2>/dev/null)" ]]; then
+    python3 "$here/gen_corpus.py" "$corpus"
+fi
+mkdir -p "$work"
+archives=("$corpus"/*.zip)
+bytes=$(python3 -c 'import sys,zipfile; print(sum(i.file_size for a in sys.argv[1:] for i in zipfile.ZipFile(a).infolist()))' "${archives[@]}")
+
+check_results() {
+    local ok
+    ok=$(grep -c "^result	0	" "$1" || true)
+    [[ "$ok" == "${#archives[@]}" ]] || { echo "velmarch-extract failed:" >&2; grep -v "^result	0	" "$1" >&2; exit 1; }
+}
+# As the program runs it: one engine, the whole batch in one process.
+run_velmarch() {
+    "$tool" "$1" "${archives[@]}" > "$work/log"
+    check_results "$work/log"
+}
+# One process per archive, as unzip runs.
+run_velmarch_each() {
+    : > "$work/log"
+    for a in "${archives[@]}"; do
+        "$tool" "$1" "$a" >> "$work/log"
+    done
+    check_results "$work/log"
+}
+run_unzip() {
+    for a in "${archives[@]}"; do
+        unzip -o -qq "$a" -d "$1"
+    done
+}
+
+# Seconds for one run of one extractor into a fresh folder (the removal is not timed).
+time_one() {
+    local fn=$1 dest=$2
+    rm -rf "$dest"
+    mkdir -p "$dest"
+    sync
+    local start end
+    start=$(date +%s.%N)
+    "$fn" "$dest"
+    end=$(date +%s.%N)
+    awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f\n", b - a}'
+}
+
+median() { sort -g | awk '{v[NR]=$1} END {print (NR%2 ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2)}'; }
+
+# Warm the page cache with the archives, then take the extractors in turn, run by run.
+cat "${archives[@]}" > /dev/null
+v_times=() e_times=() u_times=()
+for ((i = 1; i <= runs; i++)); do
+    v_times+=("$(time_one run_velmarch "$work/velmarch")")
+    e_times+=("$(time_one run_velmarch_each "$work/velmarch-each")")
+    u_times+=("$(time_one run_unzip "$work/unzip")")
+done
+diff -r "$work/velmarch" "$work/unzip" > /dev/null || { echo "trees differ (batch)" >&2; exit 1; }
+diff -r "$work/velmarch-each" "$work/unzip" > /dev/null || { echo "trees differ (each)" >&2; exit 1; }
+
+calc() { awk "BEGIN {print $1}"; }
+v=$(printf '%s\n' "${v_times[@]}" | median)
+e=$(printf '%s\n' "${e_times[@]}" | median)
+u=$(printf '%s\n' "${u_times[@]}" | median)
+mb=$(calc "$bytes / 1000000")
+printf 'archives: %d   output: %.1f MB   runs: %d   trees identical\n' "${#archives[@]}" "$mb" "$runs"
+printf 'velmarch-extract, one process   median %7.3f s  %7.1f MB/s   runs: %s\n' "$v" "$(calc "$mb / $v")" "${v_times[*]}"
+printf 'velmarch-extract per archive    median %7.3f s  %7.1f MB/s   runs: %s\n' "$e" "$(calc "$mb / $e")" "${e_times[*]}"
+printf 'unzip -o -qq per archive        median %7.3f s  %7.1f MB/s   runs: %s\n' "$u" "$(calc "$mb / $u")" "${u_times[*]}"
+printf 'ratio velmarch / unzip: %.3f (one process), %.3f (per archive)\n' "$(calc "$v / $u")" "$(calc "$e / $u")"
+rm -rf "$work"

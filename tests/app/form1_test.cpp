@@ -1,0 +1,269 @@
+#include "form1_fixture.h"
+
+#include "windows/frm_about.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTest>
+
+namespace {
+
+using Form1Test = Form1Fixture;
+
+TEST_F(Form1Test, TheAboutWindowComesFirstAndAlone) {
+    form = std::make_unique<Form1>();
+    QString version;
+    bool mainWindowVisible = true;
+    QStringList visibleWindows;
+    dialogs->queueModalAction([&](QWidget* window) {
+        auto* about = qobject_cast<FrmAbout*>(window);
+        ASSERT_NE(about, nullptr);
+        version = about->TxtVersion->text();
+        mainWindowVisible = form->isVisible();
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->isVisible())
+                visibleWindows << top->windowTitle();
+    });
+    form->Form_Load();
+
+    ASSERT_EQ(dialogs->modalWindowTitles().size(), 1u);
+    EXPECT_EQ(dialogs->modalWindowTitles().front(), QStringLiteral("About Velmarch"));
+    EXPECT_EQ(version, QStringLiteral("Velmarch v1.1"));
+    EXPECT_FALSE(mainWindowVisible);
+    EXPECT_EQ(visibleWindows, QStringList{QStringLiteral("About Velmarch")});
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Velmarch v1.1"));
+    EXPECT_EQ(AppVersion, QStringLiteral("Velmarch v1.1"));
+}
+
+TEST_F(Form1Test, StartsInTheSelectingState) {
+    Form1& f = start();
+    EXPECT_TRUE(f.F1->isVisible());
+    EXPECT_FALSE(f.F2->isVisible());
+    EXPECT_FALSE(f.Todo->isVisible());
+    EXPECT_FALSE(f.File1->isVisible());
+    EXPECT_EQ(f.size(), QSize(336, 352));
+    EXPECT_EQ(f.minimumSize(), f.maximumSize()) << "fixed size";
+    EXPECT_FALSE(f.windowFlags() & Qt::WindowMinMaxButtonsHint);
+    EXPECT_FALSE(f.windowIcon().isNull());
+
+    EXPECT_TRUE(f.Drive1->drive().startsWith(QStringLiteral("t:")));
+    EXPECT_EQ(f.Dir1->path(), QStringLiteral("t:\\"));
+    EXPECT_EQ(f.File1->path(), QStringLiteral("t:\\"));
+    EXPECT_EQ(f.TxtStats->text(), QStringLiteral("Awaiting your command!"));
+    EXPECT_EQ(f.TxtFile->text(), QStringLiteral("None"));
+    EXPECT_EQ(f.F1->title(), QStringLiteral("Select Source"));
+    EXPECT_EQ(f.F2->title(), QStringLiteral("Status"));
+    EXPECT_TRUE(f.Check1->isChecked());
+    EXPECT_TRUE(f.Check1->isEnabled());
+    EXPECT_TRUE(f.Check2->isChecked());
+    EXPECT_FALSE(f.Check3->isChecked());
+    EXPECT_FALSE(f.Check4->isChecked());
+    EXPECT_EQ(f.TxtSel->text(), QStringLiteral("10"));
+    EXPECT_TRUE(f.txtDesc->text().isEmpty());
+    EXPECT_EQ(f.PB1->maximum(), 100);
+    EXPECT_EQ(f.PB2->maximum(), 100);
+    EXPECT_EQ(f.Dir1->toolTip(),
+              QStringLiteral("Select a directory where zip files exists and click unzip"));
+    EXPECT_EQ(f.focusWidget(), f.Command1);
+}
+
+TEST_F(Form1Test, FocusMovesInTheLayoutOrderSkippingTheHiddenPanel) {
+    Form1& f = start();
+    auto order = [&] {
+        QList<QWidget*> seen;
+        QWidget* w = f.Command1;
+        do {
+            if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&f) && w->isEnabled())
+                seen << w;
+            w = w->nextInFocusChain();
+        } while (w != f.Command1);
+        return seen;
+    };
+    EXPECT_EQ(order(), (QList<QWidget*>{f.Command1, f.Dir1, f.Drive1, f.Check1, f.Check2,
+                                        f.TxtSel, f.Check3, f.txtDesc, f.Check4}));
+    f.F1->hide();
+    f.F2->show();
+    EXPECT_EQ(order(), (QList<QWidget*>{f.Command1, f.List1, f.Command2}));
+}
+
+TEST_F(Form1Test, ACdRomDriveWithdrawsTheDeleteOption) {
+    Form1& f = start();
+    f.Drive1->setDrive(QStringLiteral("r"));
+    EXPECT_EQ(f.Dir1->path(), QStringLiteral("r:\\"));
+    EXPECT_FALSE(f.Check1->isEnabled());
+    EXPECT_FALSE(f.Check1->isChecked());
+
+    f.Drive1->setDrive(QStringLiteral("u"));
+    EXPECT_EQ(f.Dir1->path(), QStringLiteral("u:\\"));
+    EXPECT_TRUE(f.Check1->isEnabled());
+    EXPECT_FALSE(f.Check1->isChecked()) << "a hard disk gives the option back, unchecked";
+    EXPECT_TRUE(dialogs->messages().empty());
+}
+
+TEST_F(Form1Test, ADriveWithoutMediumIsReportedOnceAndTheListStays) {
+    QDir(t).mkpath(QStringLiteral("zips"));
+    Form1& f = start();
+    selectSource(QStringLiteral("t:\\zips"));
+    f.Drive1->setDrive(QStringLiteral("n"));
+
+    ASSERT_EQ(dialogs->messages().size(), 1u);
+    const auto& message = dialogs->messages().front();
+    EXPECT_EQ(message.text, QStringLiteral("Drive not ready! insert Disk/CD in drive"));
+    EXPECT_EQ(message.title, QStringLiteral("Velmarch"));
+    EXPECT_EQ(message.icon, platform::ScriptedDialogs::Icon::None);
+    EXPECT_FALSE(message.yesNo);
+    EXPECT_EQ(f.Dir1->path(), QStringLiteral("t:\\zips"));
+    EXPECT_EQ(f.File1->path(), QStringLiteral("t:\\zips"));
+    EXPECT_TRUE(f.Drive1->drive().startsWith(QStringLiteral("n:")));
+    EXPECT_TRUE(f.Check1->isEnabled());
+}
+
+TEST_F(Form1Test, APressOnTheDirectoryListCountsItsFiles) {
+    QDir(t).mkpath(QStringLiteral("empty"));
+    QDir(t).mkpath(QStringLiteral("full/sub"));
+    for (int i = 0; i < 12; ++i)
+        testsupport::writeFile(t + QStringLiteral("/full/f%1.dat").arg(i), "x");
+    testsupport::writeFile(t + QStringLiteral("/full/.hidden"), "x");
+    Form1& f = start();
+
+    struct Case {
+        const char* directory;
+        const char* status;
+    };
+    const Case cases[] = {
+        {"t:\\empty", "Total Files: 0"},
+        {"t:\\full", "Total Files: 12"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_FALSE(f.Dir1->setPath(QString::fromUtf8(c.directory)));
+        QTest::mousePress(f.Dir1->viewport(), Qt::LeftButton, {}, QPoint(4, 4));
+        QTest::mouseRelease(f.Dir1->viewport(), Qt::LeftButton, {}, QPoint(4, 4));
+        EXPECT_EQ(f.TxtStats->text(), QString::fromUtf8(c.status)) << c.directory;
+    }
+}
+
+TEST_F(Form1Test, CheckingUseDestinationOpensTheChooserEachTimeAfresh) {
+    QDir(t).mkpath(QStringLiteral("zips"));
+    Form1& f = start();
+    selectSource(QStringLiteral("t:\\zips"));
+    QString firstPath;
+    dialogs->queueModalAction([&](QWidget* window) {
+        auto* chooser = qobject_cast<FrmDir*>(window);
+        ASSERT_NE(chooser, nullptr);
+        chooser->Drive1->setDrive(QStringLiteral("u"));
+        firstPath = chooser->txtPath->text();
+        chooser->Command1->click();
+    });
+    f.Check3->setChecked(true);
+    EXPECT_EQ(firstPath, QStringLiteral("u:\\"));
+    EXPECT_EQ(ChosenDir, QStringLiteral("u:\\"));
+    EXPECT_EQ(f.txtDesc->text(), QStringLiteral("u:\\"));
+
+    // Setting the value it already has does nothing; unchecking keeps the text.
+    f.Check3->setChecked(true);
+    f.Check3->setChecked(false);
+    EXPECT_EQ(dialogs->modalWindowTitles().size(), 1u);
+    EXPECT_EQ(f.txtDesc->text(), QStringLiteral("u:\\"));
+
+    // The next opening starts on the current directory again; ABORT hands back the
+    // last applied directory and raises the run-abort flag.
+    QString secondPath;
+    dialogs->queueModalAction([&](QWidget* window) {
+        auto* chooser = qobject_cast<FrmDir*>(window);
+        ASSERT_NE(chooser, nullptr);
+        secondPath = chooser->txtPath->text();
+        chooser->txtPath->setText(QStringLiteral("t:\\elsewhere"));
+        chooser->Command2->click();
+    });
+    f.txtDesc->setText(QStringLiteral("typed"));
+    QTest::mouseClick(f.Check3, Qt::LeftButton);
+    EXPECT_TRUE(f.Check3->isChecked());
+    EXPECT_EQ(dialogs->modalWindowTitles().size(), 2u);
+    EXPECT_EQ(secondPath, QStringLiteral("t:\\"));
+    EXPECT_EQ(f.txtDesc->text(), QStringLiteral("u:\\"));
+    EXPECT_EQ(AbortFlag, -1);
+}
+
+TEST_F(Form1Test, SkipMessagesNameTheEntryAndTheReason) {
+    struct Case {
+        qint16 reason;
+        const char* message;
+    };
+    const Case cases[] = {
+        {ArchiveEngine::SkipFileNotFound, "File not found: 'a.txt'"},
+        {ArchiveEngine::SkipUnknownMethod,
+         "Skipping file: 'a.txt', it is compressed with an unknown compression method."},
+        {ArchiveEngine::SkipBadCrc, "File 'a.txt' has a bad CRC. Skipping this file."},
+        {ArchiveEngine::SkipUpToDate, "Not updating file 'a.txt', it is already up to date."},
+        {ArchiveEngine::SkipCannotOpen, "Unable to open file 'a.txt'. Skipping this file."},
+        {ArchiveEngine::SkipBadPassword,
+         "Invalid or no password for encrypted file 'a.txt'. Skipping this file."},
+        {ArchiveEngine::SkipCorrupted, "File 'a.txt' is corrupted. Skipping this file."},
+        {ArchiveEngine::SkipUnsafePath, ""},
+        {ArchiveEngine::SkipLinkEscapes, ""},
+        {0, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Form1::skipMessage(QStringLiteral("a.txt"), c.reason),
+                  QString::fromUtf8(c.message))
+            << c.reason;
+}
+
+// Every caption must be readable whole: nothing cut off at the right or the bottom.
+void expectNoClippedText(QWidget* window) {
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(window))
+            continue;
+        QString text;
+        int chrome = 0;
+        int room = w->width();
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            if (label->pixmap().isNull())
+                text = label->text();
+            chrome = 2 * label->frameWidth();
+        } else if (auto* check = qobject_cast<QCheckBox*>(w)) {
+            text = check->text();
+            chrome = check->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                     check->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+            // A sibling placed over the end of the box hides what lies under it.
+            for (QWidget* sibling : w->parentWidget()->findChildren<QWidget*>(
+                     Qt::FindDirectChildrenOnly)) {
+                if (sibling != w && sibling->isVisibleTo(window) &&
+                    sibling->geometry().intersects(w->geometry()) && sibling->x() > w->x())
+                    room = std::min(room, sibling->x() - w->x());
+            }
+        } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+            text = button->text().remove(u'&');
+            chrome = 2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin);
+        }
+        if (text.isEmpty())
+            continue;
+        const QFontMetrics metrics(w->font());
+        EXPECT_LE(metrics.horizontalAdvance(text) + chrome, room)
+            << qPrintable(window->windowTitle()) << ": " << qPrintable(text);
+        EXPECT_LE(metrics.height(), w->height())
+            << qPrintable(window->windowTitle()) << ": " << qPrintable(text);
+    }
+}
+
+TEST_F(Form1Test, NoCaptionIsClipped) {
+    Form1& f = start();
+    expectNoClippedText(&f);
+    f.F1->hide();
+    f.F2->show();
+    f.F2->setTitle(QStringLiteral("Total Files: 12"));
+    expectNoClippedText(&f);
+
+    FrmAbout about;
+    about.TxtVersion->setText(QStringLiteral("Velmarch v1.1"));
+    about.show();
+    expectNoClippedText(&about);
+
+    FrmDir chooser;
+    chooser.show();
+    expectNoClippedText(&chooser);
+}
+
+} // namespace

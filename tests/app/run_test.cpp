@@ -1,0 +1,499 @@
+#include "form1_fixture.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QRandomGenerator>
+
+#include <unistd.h>
+
+namespace {
+
+const QString kDone = QStringLiteral("Done!");
+const QString kNoZips = QStringLiteral("Pick a dir that has zips!");
+const QString kCreate = QStringLiteral("Velmarch can not find that directory!  Create It?");
+
+class RunTest : public Form1Fixture {
+protected:
+    // t:\src\a.zip, t:\src\sub\b.zip, t:\src\sub\deep\c.zip
+    void makeTree() {
+        makeArchive(t + QStringLiteral("/src/a.zip"), {"a1.txt", "docs/a2.txt"});
+        makeArchive(t + QStringLiteral("/src/sub/b.zip"), {"b1.txt"});
+        makeArchive(t + QStringLiteral("/src/sub/deep/c.zip"), {"c1.txt"});
+        testsupport::writeFile(t + QStringLiteral("/src/readme.txt"), "not an archive");
+    }
+
+    // Runs with each archive going to its own directory.
+    void runInPlace(const QString& source) {
+        selectSource(source);
+        form->txtDesc->setText(QStringLiteral("unused"));
+        form->Command1_Click();
+    }
+
+    // A stored entry of incompressible bytes, large enough for many progress events.
+    static void makeLargeArchive(const QString& hostPath) {
+        QByteArray data(24 * 1024 * 1024, Qt::Uninitialized);
+        QRandomGenerator generator(7);
+        generator.fillRange(reinterpret_cast<quint32*>(data.data()), data.size() / 4);
+        testsupport::ZipBuilder::Options stored;
+        stored.method = testsupport::ZipBuilder::Stored;
+        testsupport::ZipBuilder builder;
+        builder.addFile("big.bin", data, stored);
+        QDir().mkpath(QFileInfo(hostPath).path());
+        builder.write(hostPath);
+    }
+
+    QStringList filesUnder(const QString& hostDir) const {
+        QStringList names;
+        const QDir dir(hostDir);
+        for (const QFileInfo& info :
+             dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot))
+            names << info.fileName();
+        return names;
+    }
+};
+
+TEST_F(RunTest, ExtractsEveryArchiveIntoItsOwnDirectory) {
+    makeTree();
+    Form1& f = start();
+    f.Check1->setChecked(false);
+    runInPlace(QStringLiteral("t:\\src"));
+
+    EXPECT_EQ(texts(), QStringList{kDone});
+    EXPECT_EQ(dialogs->messages().back().icon, platform::ScriptedDialogs::Icon::None);
+    EXPECT_EQ(dialogs->messages().back().title, QStringLiteral("Velmarch"));
+    EXPECT_EQ(logLines(), (QStringList{QStringLiteral("a.zip Unziped Fine"),
+                                       QStringLiteral("b.zip Unziped Fine"),
+                                       QStringLiteral("c.zip Unziped Fine")}));
+    EXPECT_EQ(read(t + QStringLiteral("/src/a1.txt")), "content of a1.txt");
+    EXPECT_EQ(read(t + QStringLiteral("/src/docs/a2.txt")), "content of docs/a2.txt");
+    EXPECT_EQ(read(t + QStringLiteral("/src/sub/b1.txt")), "content of b1.txt");
+    EXPECT_EQ(read(t + QStringLiteral("/src/sub/deep/c1.txt")), "content of c1.txt");
+    EXPECT_TRUE(QFile::exists(t + QStringLiteral("/src/a.zip"))) << "kept: Check1 unchecked";
+
+    EXPECT_TRUE(f.F1->isVisible());
+    EXPECT_FALSE(f.F2->isVisible());
+    EXPECT_EQ(f.F2->title(), QStringLiteral("Total Files: 3"));
+    EXPECT_EQ(f.PB2->maximum(), 3);
+    EXPECT_EQ(f.PB2->value(), 2);
+    EXPECT_EQ(f.PB1->value(), 100);
+    EXPECT_EQ(f.TxtFile->text(), QStringLiteral("c.zip"));
+    EXPECT_EQ(f.TxtStats->text(), QStringLiteral("..::Unziping Files::.."));
+    EXPECT_EQ(f.Todo->count(), 3);
+    EXPECT_EQ(read(programHost(QStringLiteral("unzip.tmp"))),
+              "t:\\src\\a.zip\r\nt:\\src\\sub\\b.zip\r\nt:\\src\\sub\\deep\\c.zip\r\n");
+    EXPECT_TRUE(f.savedLogFile().isEmpty());
+}
+
+TEST_F(RunTest, ExtractsEveryArchiveIntoOneDestinationAfterOfferingToCreateIt) {
+    makeTree();
+    Form1& f = start();
+    selectSource(QStringLiteral("t:\\src"));
+    chooseDestination(QStringLiteral("u:\\out"));
+    ASSERT_EQ(f.txtDesc->text(), QStringLiteral("u:\\out\\"));
+
+    bool statusShownAtQuestion = false;
+    QString captionAtQuestion;
+    dialogs->onMessage = [&](const platform::ScriptedDialogs::MessageRecord& message) {
+        if (message.text == kCreate) {
+            statusShownAtQuestion = f.F2->isVisible() && !f.F1->isVisible();
+            captionAtQuestion = f.F2->title();
+        }
+    };
+    dialogs->queueAnswer(platform::vbYes);
+    f.Command1_Click();
+
+    ASSERT_EQ(texts(), (QStringList{kCreate, kDone}));
+    const auto& question = dialogs->messages().front();
+    EXPECT_EQ(question.title, QStringLiteral("Create Directory"));
+    EXPECT_TRUE(question.yesNo);
+    EXPECT_TRUE(statusShownAtQuestion);
+    EXPECT_EQ(captionAtQuestion, QStringLiteral("Status")) << "asked before the count is shown";
+    for (const char* name : {"a1.txt", "docs/a2.txt", "b1.txt", "c1.txt"})
+        EXPECT_EQ(read(u + QStringLiteral("/out/") + QLatin1String(name)),
+                  QByteArray("content of ") + name);
+    EXPECT_FALSE(QFile::exists(t + QStringLiteral("/src/a1.txt")));
+    EXPECT_EQ(logLines().size(), 3);
+}
+
+TEST_F(RunTest, ADeclinedDestinationFailsEveryArchiveAndCreatesNothing) {
+    makeTree();
+    Form1& f = start();
+    selectSource(QStringLiteral("t:\\src"));
+    chooseDestination(QStringLiteral("u:\\out"));
+    dialogs->queueAnswer(platform::vbNo);
+    f.Command1_Click();
+
+    EXPECT_EQ(texts(), (QStringList{kCreate, kDone}));
+    EXPECT_EQ(logLines(), (QStringList{QStringLiteral("a.zip Could not unzip :("),
+                                       QStringLiteral("b.zip Could not unzip :("),
+                                       QStringLiteral("c.zip Could not unzip :(")}));
+    EXPECT_FALSE(QFileInfo::exists(u + QStringLiteral("/out")));
+    EXPECT_TRUE(QFile::exists(t + QStringLiteral("/src/a.zip"))) << "failed archives stay";
+}
+
+TEST_F(RunTest, ACdRomSourceIsRefusedWithOneMessage) {
+    makeArchive(r + QStringLiteral("/zips/a.zip"), {"a1.txt"});
+    Form1& f = start();
+    selectSource(QStringLiteral("r:\\zips"));
+    f.txtDesc->setText(QStringLiteral("u:\\"));
+    f.Command1_Click();
+
+    ASSERT_EQ(dialogs->messages().size(), 1u);
+    const auto& m1 = dialogs->messages().front();
+    EXPECT_EQ(m1.text,
+              QStringLiteral("U New!?!? Can't use a CDRom as the Destination! Pick a new one!"));
+    EXPECT_EQ(m1.icon, platform::ScriptedDialogs::Icon::None);
+    EXPECT_EQ(m1.title, QStringLiteral("Velmarch"));
+    EXPECT_TRUE(dialogs->modalWindowTitles().empty()) << "Check3 unchecked: no chooser";
+    EXPECT_FALSE(QFile::exists(programHost(QStringLiteral("unzip.tmp"))));
+    EXPECT_FALSE(QFile::exists(r + QStringLiteral("/zips/a1.txt")));
+    EXPECT_TRUE(f.F1->isVisible());
+    EXPECT_TRUE(logLines().isEmpty());
+
+    // With a destination in use the chooser opens after the message.
+    chooseDestination(QStringLiteral("u:\\"));
+    dialogs->clear();
+    f.Command1_Click();
+    EXPECT_EQ(dialogs->messages().size(), 1u);
+    EXPECT_EQ(dialogs->modalWindowTitles(), std::vector<QString>{QStringLiteral("Select a directory?")});
+}
+
+TEST_F(RunTest, AnEmptyDestinationAsksThenOpensTheChooserAndRuns) {
+    makeTree();
+    Form1& f = start();
+    selectSource(QStringLiteral("t:\\src"));
+    dialogs->queueModalAction([](QWidget* window) {
+        auto* chooser = qobject_cast<FrmDir*>(window);
+        ASSERT_NE(chooser, nullptr);
+        chooser->txtPath->setText(QStringLiteral("u:\\"));
+        chooser->Command1->click();
+    });
+    f.Command1_Click();
+
+    ASSERT_GE(dialogs->messages().size(), 2u);
+    const auto& m2 = dialogs->messages().front();
+    EXPECT_EQ(m2.text, QStringLiteral("You must select a destination path"));
+    EXPECT_EQ(m2.icon, platform::ScriptedDialogs::Icon::Critical);
+    EXPECT_FALSE(m2.yesNo);
+    EXPECT_EQ(texts(), (QStringList{m2.text, kDone})) << "u:\\ exists: no creation question";
+    EXPECT_TRUE(f.Check3->isChecked());
+    EXPECT_EQ(f.txtDesc->text(), QStringLiteral("u:\\"));
+    EXPECT_EQ(read(u + QStringLiteral("/b1.txt")), "content of b1.txt");
+    EXPECT_EQ(logLines().size(), 3);
+}
+
+TEST_F(RunTest, AnAbortedChooserStillSearchesButExtractsNothing) {
+    makeTree();
+    Form1& f = start();
+    selectSource(QStringLiteral("t:\\src"));
+    f.Check4->setChecked(true);
+    dialogs->queueModalAction([](QWidget* window) {
+        auto* chooser = qobject_cast<FrmDir*>(window);
+        ASSERT_NE(chooser, nullptr);
+        chooser->Command2->click();
+    });
+    f.Command1_Click();
+
+    const QStringList shown = texts();
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(shown.front(), QStringLiteral("You must select a destination path"));
+    EXPECT_EQ(shown.back(), kDone);
+    EXPECT_EQ(f.F2->title(), QStringLiteral("Total Files: 3"));
+    EXPECT_TRUE(logLines().isEmpty());
+    EXPECT_FALSE(QFile::exists(t + QStringLiteral("/src/a1.txt")));
+    EXPECT_EQ(read(programHost(QStringLiteral("velmarch.log"))), QByteArray());
+    EXPECT_FALSE(f.savedLogFile().isEmpty()) << "the (empty) log is still written";
+}
+
+TEST_F(RunTest, ATreeWithoutArchivesSaysSoAndRestoresTheSelection) {
+    testsupport::writeFile(t + QStringLiteral("/plain/readme.txt"), "text");
+    Form1& f = start();
+    bool statusShownAtMessage = false;
+    dialogs->onMessage = [&](const platform::ScriptedDialogs::MessageRecord&) {
+        statusShownAtMessage = f.F2->isVisible();
+    };
+    runInPlace(QStringLiteral("t:\\plain"));
+
+    ASSERT_EQ(texts(), QStringList{kNoZips});
+    EXPECT_EQ(dialogs->messages().front().icon, platform::ScriptedDialogs::Icon::None);
+    EXPECT_TRUE(statusShownAtMessage) << "an empty list is found after the panels switched";
+    EXPECT_TRUE(f.F1->isVisible());
+    EXPECT_FALSE(f.F2->isVisible());
+    EXPECT_EQ(f.F2->title(), QStringLiteral("Status"));
+    EXPECT_TRUE(logLines().isEmpty());
+    EXPECT_EQ(f.TxtStats->text(), QStringLiteral("..::Loading List::.."));
+}
+
+class GuardTest : public RunTest {
+protected:
+    // Two archives under t:\src, extracted into the root of `drive`.
+    void runGuarded(const QString& drive, const QString& megabytes) {
+        makeArchive(t + QStringLiteral("/src/a.zip"), {"a1.txt"});
+        makeArchive(t + QStringLiteral("/src/b.zip"), {"b1.txt"});
+        start();
+        selectSource(QStringLiteral("t:\\src"));
+        chooseDestination(drive + QStringLiteral(":\\"));
+        form->Check2->setChecked(true);
+        form->Check4->setChecked(true);
+        form->TxtSel->setText(megabytes);
+        dialogs->clear();
+        form->Command1_Click();
+    }
+
+    int lowSpaceQuestions() const {
+        int count = 0;
+        for (const auto& message : dialogs->messages())
+            count += message.title == QStringLiteral("You Need More Megs Free!!");
+        return count;
+    }
+};
+
+TEST_F(GuardTest, AsksBelowTheThresholdAndNoEndsTheRun) {
+    dialogs->queueAnswer(platform::vbNo);
+    runGuarded(QStringLiteral("l"), QStringLiteral("10"));
+
+    ASSERT_EQ(texts(), QStringList{QStringLiteral("Diskspace Under 10 Megs")});
+    const auto& m4 = dialogs->messages().front();
+    EXPECT_EQ(m4.title, QStringLiteral("You Need More Megs Free!!"));
+    EXPECT_TRUE(m4.yesNo);
+    EXPECT_EQ(m4.icon, platform::ScriptedDialogs::Icon::Critical);
+    EXPECT_EQ(m4.defaultButton, 1) << "Yes is the default";
+    EXPECT_TRUE(logLines().isEmpty());
+    EXPECT_FALSE(QFile::exists(l + QStringLiteral("/a1.txt")));
+    EXPECT_FALSE(QFile::exists(programHost(QStringLiteral("velmarch.log"))));
+    EXPECT_TRUE(form->F1->isVisible());
+    EXPECT_FALSE(form->F2->isVisible());
+}
+
+TEST_F(GuardTest, YesGoesOnAndAsksBeforeEveryArchive) {
+    dialogs->queueAnswer(platform::vbYes);
+    dialogs->queueAnswer(platform::vbYes);
+    runGuarded(QStringLiteral("l"), QStringLiteral("10"));
+    EXPECT_EQ(lowSpaceQuestions(), 2);
+    EXPECT_EQ(texts().back(), kDone);
+    EXPECT_EQ(read(l + QStringLiteral("/b1.txt")), "content of b1.txt");
+}
+
+TEST_F(GuardTest, FreeSpaceEqualToTheThresholdIsEnough) {
+    runGuarded(QStringLiteral("e"), QStringLiteral("10"));
+    EXPECT_EQ(lowSpaceQuestions(), 0);
+    EXPECT_EQ(texts(), QStringList{kDone});
+    EXPECT_EQ(logLines().size(), 2);
+}
+
+TEST_F(GuardTest, AFractionalThresholdCountsInMegabytes) {
+    // 9.9999995 MB is 9,999,999.5 bytes: above what l: has, and shown as typed.
+    dialogs->queueAnswer(platform::vbNo);
+    runGuarded(QStringLiteral("l"), QStringLiteral("9.9999995"));
+    EXPECT_EQ(texts(), QStringList{QStringLiteral("Diskspace Under 9.9999995 Megs")});
+}
+
+TEST_F(GuardTest, BlanksInTheThresholdAreIgnoredButShown) {
+    dialogs->queueAnswer(platform::vbNo);
+    runGuarded(QStringLiteral("l"), QStringLiteral(" 1 0"));
+    EXPECT_EQ(texts(), QStringList{QStringLiteral("Diskspace Under  1 0 Megs")});
+}
+
+TEST_F(GuardTest, ALargeDiskIsNeverTooSmall) {
+    runGuarded(QStringLiteral("u"), QStringLiteral("10"));
+    EXPECT_EQ(lowSpaceQuestions(), 0);
+}
+
+TEST_F(RunTest, AFailedArchiveKeepsItsFileAndItsLine) {
+    makeArchive(t + QStringLiteral("/src/good.zip"), {"good.txt"});
+    testsupport::RawZip::Entry bad = testsupport::RawZip::stored("bad.txt", "twelve bytes");
+    bad.crc ^= 0x5a5a5a5a;
+    testsupport::RawZip().add(bad).write(t + QStringLiteral("/src/bad.zip"));
+    testsupport::writeFile(t + QStringLiteral("/src/notzip.zip"), "this is no archive");
+    Form1& f = start();
+    f.Check1->setChecked(true);
+    runInPlace(QStringLiteral("t:\\src"));
+
+    EXPECT_EQ(logLines(), (QStringList{QStringLiteral("bad.zip Could not unzip :("),
+                                       QStringLiteral("good.zip Unziped Fine"),
+                                       QStringLiteral("notzip.zip Could not unzip :(")}));
+    EXPECT_TRUE(QFile::exists(t + QStringLiteral("/src/bad.zip")));
+    EXPECT_TRUE(QFile::exists(t + QStringLiteral("/src/notzip.zip")));
+    EXPECT_FALSE(QFile::exists(t + QStringLiteral("/src/good.zip")));
+    EXPECT_FALSE(QFile::exists(t + QStringLiteral("/src/bad.txt"))) << "nothing under its name";
+    // The skip is shown to the user but never logged.
+    const QString skip = QStringLiteral("File 'bad.txt' has a bad CRC. Skipping this file.");
+    EXPECT_EQ(f.lastSkipMessage(), skip);
+    EXPECT_EQ(f.TxtSkip->toolTip(), skip);
+    EXPECT_FALSE(logLines().join(u'\n').contains(QStringLiteral("CRC")));
+    EXPECT_EQ(texts(), QStringList{kDone});
+}
+
+TEST_F(RunTest, AGoodReadOnlyArchiveIsDeleted) {
+    makeArchive(t + QStringLiteral("/src/ro.zip"), {"ro.txt"});
+    QFile::setPermissions(t + QStringLiteral("/src/ro.zip"), QFile::ReadOwner | QFile::ReadGroup);
+    Form1& f = start();
+    f.Check1->setChecked(true);
+    runInPlace(QStringLiteral("t:\\src"));
+
+    EXPECT_EQ(logLines(), QStringList{QStringLiteral("ro.zip Unziped Fine")});
+    EXPECT_FALSE(QFile::exists(t + QStringLiteral("/src/ro.zip")));
+    EXPECT_EQ(read(t + QStringLiteral("/src/ro.txt")), "content of ro.txt");
+    EXPECT_EQ(f.TxtStats->text(), QStringLiteral("Removing file..."));
+}
+
+TEST_F(RunTest, AnArchiveThatCannotBeDeletedIsReportedAndTheRunGoesOn) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may delete from a read-only directory";
+    makeArchive(t + QStringLiteral("/src/locked/a.zip"), {"a1.txt"});
+    makeArchive(t + QStringLiteral("/src/z.zip"), {"z1.txt"});
+    Form1& f = start();
+    f.Check1->setChecked(true);
+    selectSource(QStringLiteral("t:\\src"));
+    chooseDestination(QStringLiteral("u:\\"));
+    const QString locked = t + QStringLiteral("/src/locked");
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
+    f.Command1_Click();
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    EXPECT_EQ(logLines(), (QStringList{QStringLiteral("z.zip Unziped Fine"),
+                                       QStringLiteral("a.zip Unziped Fine")}));
+    EXPECT_TRUE(QFile::exists(locked + QStringLiteral("/a.zip")));
+    EXPECT_TRUE(f.TxtStats->text().startsWith(QStringLiteral("Could not remove a.zip: ")));
+    EXPECT_EQ(texts(), QStringList{kDone});
+}
+
+TEST_F(RunTest, AbortStopsTheArchiveInProgressAndTheRun) {
+    makeLargeArchive(t + QStringLiteral("/src/big.zip"));
+    makeArchive(t + QStringLiteral("/src/later.zip"), {"later.txt"});
+    Form1& f = start();
+    f.Check1->setChecked(true);
+    f.Check4->setChecked(true);
+    selectSource(QStringLiteral("t:\\src"));
+    chooseDestination(QStringLiteral("u:\\"));
+
+    // The click waits in the event queue until the progress handler lets events through,
+    // as a user's click during an extraction does.
+    bool clicked = false;
+    QObject::connect(&f.XceedZip1, &ArchiveEngine::progress, &f, [&](qint16 percent) {
+        if (percent > 0 && !clicked) {
+            clicked = true;
+            QMetaObject::invokeMethod(f.Command2, &QPushButton::click, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(f.Command2, &QPushButton::click, Qt::QueuedConnection);
+        }
+    });
+    f.Command1_Click();
+
+    ASSERT_TRUE(clicked);
+    EXPECT_EQ(AbortFlag, -1);
+    EXPECT_EQ(logLines(), QStringList{QStringLiteral("big.zip Could not unzip :(")});
+    EXPECT_TRUE(filesUnder(u).isEmpty()) << "no partial output: " << qPrintable(filesUnder(u).join(u' '));
+    EXPECT_TRUE(QFile::exists(t + QStringLiteral("/src/big.zip"))) << "an aborted archive stays";
+    EXPECT_TRUE(QFile::exists(t + QStringLiteral("/src/later.zip")));
+    EXPECT_EQ(read(programHost(QStringLiteral("velmarch.log"))), "big.zip Could not unzip :(\r\n");
+    EXPECT_EQ(texts(), QStringList{kDone});
+    EXPECT_TRUE(f.F1->isVisible());
+}
+
+TEST_F(RunTest, ASecondUnzipPressDuringARunIsIgnored) {
+    makeLargeArchive(t + QStringLiteral("/src/big.zip"));
+    makeArchive(t + QStringLiteral("/src/later.zip"), {"later.txt"});
+    Form1& f = start();
+    bool pressed = false;
+    QObject::connect(&f.XceedZip1, &ArchiveEngine::progress, &f, [&](qint16 percent) {
+        if (percent > 0 && !pressed) {
+            pressed = true;
+            QMetaObject::invokeMethod(f.Command1, &QPushButton::click, Qt::QueuedConnection);
+        }
+    });
+    f.Check1->setChecked(false);
+    runInPlace(QStringLiteral("t:\\src"));
+
+    ASSERT_TRUE(pressed);
+    EXPECT_EQ(texts(), QStringList{kDone});
+    EXPECT_EQ(logLines(), (QStringList{QStringLiteral("big.zip Unziped Fine"),
+                                       QStringLiteral("later.zip Unziped Fine")}));
+    EXPECT_EQ(f.Todo->count(), 2);
+}
+
+TEST_F(RunTest, ClosingTheWindowDuringARunStopsItSilently) {
+    makeLargeArchive(t + QStringLiteral("/src/big.zip"));
+    makeArchive(t + QStringLiteral("/src/later.zip"), {"later.txt"});
+    Form1& f = start();
+    f.Check4->setChecked(true);
+    selectSource(QStringLiteral("t:\\src"));
+    chooseDestination(QStringLiteral("u:\\"));
+    bool closed = false;
+    QObject::connect(&f.XceedZip1, &ArchiveEngine::progress, &f, [&](qint16 percent) {
+        if (percent > 0 && !closed) {
+            closed = true;
+            QMetaObject::invokeMethod(&f, &QWidget::close, Qt::QueuedConnection);
+        }
+    });
+    f.Command1_Click();
+
+    ASSERT_TRUE(closed);
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_FALSE(f.isRunning());
+    EXPECT_TRUE(dialogs->messages().empty()) << qPrintable(texts().join(u'|'));
+    EXPECT_TRUE(filesUnder(u).isEmpty()) << "partial output removed";
+    EXPECT_FALSE(QFile::exists(programHost(QStringLiteral("velmarch.log"))));
+}
+
+TEST_F(RunTest, TwoRunsShareOneLogList) {
+    makeArchive(t + QStringLiteral("/one/a.zip"), {"a1.txt"});
+    makeArchive(t + QStringLiteral("/two/b.zip"), {"b1.txt"});
+    Form1& f = start();
+    f.Check4->setChecked(true);
+    runInPlace(QStringLiteral("t:\\one"));
+    EXPECT_EQ(read(programHost(QStringLiteral("velmarch.log"))), "a.zip Unziped Fine\r\n");
+
+    runInPlace(QStringLiteral("t:\\two"));
+    EXPECT_EQ(f.Todo->count(), 1) << "the archive list is the current run's";
+    EXPECT_EQ(read(programHost(QStringLiteral("velmarch.log"))),
+              "a.zip Unziped Fine\r\nb.zip Unziped Fine\r\n");
+    EXPECT_EQ(texts(), (QStringList{kDone, kDone}));
+    EXPECT_EQ(platform::toHostPath(f.savedLogFile()), programHost(QStringLiteral("velmarch.log")));
+}
+
+TEST_F(RunTest, ExtractingAgainIntoTheSameDestinationSkipsUpToDateFiles) {
+    makeArchive(t + QStringLiteral("/src/a.zip"), {"a1.txt"});
+    Form1& f = start();
+    f.Check1->setChecked(false);
+    selectSource(QStringLiteral("t:\\src"));
+    chooseDestination(QStringLiteral("u:\\"));
+    f.Command1_Click();
+    f.Command1_Click();
+    EXPECT_EQ(f.lastSkipMessage(), QStringLiteral("Not updating file 'a1.txt', it is already up to date."));
+    EXPECT_EQ(logLines(), (QStringList{QStringLiteral("a.zip Unziped Fine"),
+                                       QStringLiteral("a.zip Unziped Fine")}));
+    EXPECT_EQ(filesUnder(u), QStringList{QStringLiteral("a1.txt")});
+}
+
+TEST_F(RunTest, ALogFileThatCannotBeWrittenIsReportedAndTheRunStillEnds) {
+    makeArchive(t + QStringLiteral("/src/a.zip"), {"a1.txt"});
+    QDir(drives.programHostDirectory()).mkdir(QStringLiteral("velmarch.log"));
+    Form1& f = start();
+    f.Check4->setChecked(true);
+    runInPlace(QStringLiteral("t:\\src"));
+
+    const QStringList shown = texts();
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_TRUE(shown.front().contains(QStringLiteral("velmarch.log"))) << qPrintable(shown.front());
+    EXPECT_TRUE(shown.front().contains(QStringLiteral("write the log file")));
+    EXPECT_EQ(dialogs->messages().front().icon, platform::ScriptedDialogs::Icon::Critical);
+    EXPECT_EQ(shown.back(), kDone);
+    EXPECT_TRUE(f.savedLogFile().isEmpty());
+    EXPECT_TRUE(f.F1->isVisible());
+}
+
+TEST_F(RunTest, AnOldListFileThatCannotBeDeletedEndsTheRunBeforeTheSearch) {
+    makeArchive(t + QStringLiteral("/src/a.zip"), {"a1.txt"});
+    QDir(drives.programHostDirectory()).mkdir(QStringLiteral("unzip.tmp"));
+    Form1& f = start();
+    runInPlace(QStringLiteral("t:\\src"));
+
+    const QStringList shown = texts();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown.front().contains(QStringLiteral("unzip.tmp"))) << qPrintable(shown.front());
+    EXPECT_FALSE(QFile::exists(t + QStringLiteral("/src/a1.txt")));
+    EXPECT_TRUE(f.F1->isVisible());
+}
+
+} // namespace
