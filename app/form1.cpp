@@ -51,7 +51,9 @@ QProgressBar* makeBar(QWidget* parent, int l, int t, int w, int h) {
     return bar;
 }
 
-void bordered(QLabel* label) { label->setFrameStyle(QFrame::Panel | QFrame::Sunken); }
+void bordered(QLabel* label) {
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+}
 
 } // namespace
 
@@ -148,15 +150,15 @@ void Form1::buildSelectionPanel() {
     Dir1->setPath(platform::currentDirectory());
     File1->setPath(Dir1->path());
 
-    Check1 = makeCheck(QStringLiteral("Delete File when done unziping?"), F1, 180, 3540, 2895,
-                       255, true);
+    Check1 = makeCheck(QStringLiteral("Delete File when done unziping?"), F1, 180, 3540, 2895, 255,
+                       true);
     Check2 = makeCheck(QStringLiteral("Pause and wait if disk space falls below"), F1, 180, 3840,
                        3135, 195, true);
     TxtSel = new QLineEdit(QStringLiteral("10"), F1);
     layout::place(TxtSel, 3300, 3840, 555, 225);
     Label3 = makeLabel(QStringLiteral("Megabytes"), F1, 3900, 3840, 915, 195);
-    Check3 = makeCheck(QStringLiteral("Use Destination Directory"), F1, 180, 4110, 2895, 195,
-                       false);
+    Check3 =
+        makeCheck(QStringLiteral("Use Destination Directory"), F1, 180, 4110, 2895, 195, false);
     txtDesc = new QLineEdit(F1);
     layout::place(txtDesc, 2310, 4110, 2595, 255);
     Check4 = makeCheck(QStringLiteral("Save log when done"), F1, 180, 4380, 2895, 195, false);
@@ -178,8 +180,8 @@ void Form1::buildStatusPanel() {
     Label2[2] = makeLabel(QStringLiteral("Every zip, one after another"), F2, 90, 4410, 2895, 255,
                           Qt::AlignCenter);
     bordered(Label2[2]);
-    Label2[1] = makeLabel(QStringLiteral("Made with Qt"), F2, 2970, 4410, 1875, 255,
-                          Qt::AlignCenter);
+    Label2[1] =
+        makeLabel(QStringLiteral("Made with Qt"), F2, 2970, 4410, 1875, 255, Qt::AlignCenter);
     bordered(Label2[1]);
 }
 
@@ -225,7 +227,9 @@ void Form1::Drive1_Change() {
     }
 }
 
-void Form1::Dir1_Change() { File1->setPath(Dir1->path()); }
+void Form1::Dir1_Change() {
+    File1->setPath(Dir1->path());
+}
 
 void Form1::Dir1_MouseDown() {
     TxtStats->setText(QStringLiteral("Total Files:") + Str(File1->listCount()));

@@ -49,7 +49,9 @@ void Form1::XceedZip1_SkippingFile(const QString& entryName, qint16 reason) {
     PB1->setToolTip(m_lastSkipMessage);
 }
 
-void Form1::XceedZip1_QueryCreateDirectory(const QString&, qint16& answer) { answer = 0; }
+void Form1::XceedZip1_QueryCreateDirectory(const QString&, qint16& answer) {
+    answer = 0;
+}
 
 void Form1::Command2_Click() {
     XceedZip1.setAbort(true);

@@ -43,7 +43,9 @@ double DiskFreeBytes(const QString& drive) {
     return static_cast<double>(*bytes);
 }
 
-void setStatusLabel(QLabel* label) { statusLabel() = label; }
+void setStatusLabel(QLabel* label) {
+    statusLabel() = label;
+}
 
 void SetStatus(const QString& text) {
     if (QLabel* label = statusLabel())

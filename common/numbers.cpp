@@ -2,9 +2,13 @@
 
 namespace {
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+}
 
-bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
 
 } // namespace
 
@@ -55,7 +59,9 @@ double Val(const QString& text) {
     return ok ? value : 0;
 }
 
-double MegabytesToBytes(const QString& text) { return Val(text) * 1000000.0; }
+double MegabytesToBytes(const QString& text) {
+    return Val(text) * 1000000.0;
+}
 
 QString Str(qint64 number) {
     const QString digits = QString::number(number);

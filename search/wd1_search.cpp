@@ -54,11 +54,18 @@ void Wd1::GetAll() {
         return;
 
     platform::TextWriter out;
-    if (out.open(OutFile()))
+    const QString listFile = OutFile();
+    if (out.open(listFile))
         return;
+    // The caller reads a missing list file as "nothing found"; a list that could not be
+    // written in full is removed rather than passed off as complete.
+    const auto abandon = [&] {
+        out.close();
+        platform::deleteFile(listFile);
+    };
 
     const qsizetype n = lstRtn.size();
-    for (qsizetype i = 0; i < n && i < lstRtn.size(); ++i) {
+    for (qsizetype i = 0; i < n; ++i) {
         FindFiles(lstRtn.at(i));
         if (work == 0) {
             out.close();
@@ -66,14 +73,14 @@ void Wd1::GetAll() {
         }
         for (const QString& line : std::as_const(lstCache)) {
             if (out.writeLine(line)) {
-                // A list that cannot be completed is closed as far as it got.
-                out.close();
+                abandon();
                 return;
             }
         }
         lstCache.clear();
     }
-    out.close();
+    if (out.close())
+        platform::deleteFile(listFile);
 }
 
 void Wd1::ListSubDirs(QString d) {

@@ -67,8 +67,8 @@ FrmAbout::FrmAbout(QWidget* parent) : QDialog(parent) {
     for (const Credit& credit : kCredits) {
         creditCaptions.append(
             label(Frame, QString::fromUtf8(credit.caption), kWhite, QRect(3120, top, 480, 210)));
-        QLabel* value = label(Frame, QString::fromUtf8(credit.value), kYellow,
-                              QRect(3600, top, 2295, 210));
+        QLabel* value =
+            label(Frame, QString::fromUtf8(credit.value), kYellow, QRect(3600, top, 2295, 210));
         if (credit.underlined) {
             QFont font = value->font();
             font.setUnderline(true);
@@ -106,7 +106,9 @@ FrmAbout::FrmAbout(QWidget* parent) : QDialog(parent) {
     OK->setFocus();
 }
 
-void FrmAbout::OK_Click() { close(); }
+void FrmAbout::OK_Click() {
+    close();
+}
 
 void FrmAbout::showEvent(QShowEvent* event) {
     // The version is set after construction; fit every caption to its box as shown.

@@ -74,7 +74,9 @@ FrmDir::FrmDir(QWidget* parent) : QDialog(parent) {
     Drive1->setFocus();
 }
 
-void FrmDir::Form_Load() { txtPath->setText(FileDir1->path()); }
+void FrmDir::Form_Load() {
+    txtPath->setText(FileDir1->path());
+}
 
 void FrmDir::Form_Resize() {
     const QSize outer = frameGeometry().size();
@@ -113,7 +115,9 @@ void FrmDir::Drive1_Change() {
     txtPath->setText(FileDir1->path());
 }
 
-void FrmDir::FileDir1_MouseDown() { txtPath->setText(FileDir1->path()); }
+void FrmDir::FileDir1_MouseDown() {
+    txtPath->setText(FileDir1->path());
+}
 
 void FrmDir::Command1_Click() {
     QString chosen = txtPath->text();

@@ -93,7 +93,8 @@ void fitText(QWidget* widget, int visibleWidth) {
         return;
     const QSizeF chrome = chromeOf(widget);
     // A group box only needs its title to fit across; its height holds other controls.
-    const qreal height = qobject_cast<QGroupBox*>(widget) ? 1e6 : widget->height() - chrome.height();
+    const qreal height =
+        qobject_cast<QGroupBox*>(widget) ? 1e6 : widget->height() - chrome.height();
     const int width = visibleWidth >= 0 ? visibleWidth : widget->width();
     const QSizeF room(width - chrome.width(), height);
     QFont font = widget->font();

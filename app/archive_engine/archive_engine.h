@@ -19,9 +19,13 @@ public:
         CannotOpenArchive = 2, // missing, unreadable, or not a zip archive
         DestinationEmpty = 3,
         DestinationMissing = 4, // missing and not created (question answered 0)
+        // A file sits where the directory should be, it cannot be created, or we may
+        // not create entries in it. Checked before any entry is written.
         DestinationNotWritable = 5,
         EntriesSkipped = 6, // one or more entries were skipped for an error
         Aborted = 7,
+        // The declared total exceeds the free space (nothing written), or the disk filled
+        // up while writing (the entries concerned skipped).
         InsufficientSpace = 8,
         CorruptArchive = 9, // the archive as a whole is damaged (overlapping entries ...)
     };
@@ -69,9 +73,12 @@ signals:
     // Percent of the selected entries' total size: 0 first, 100 last on success.
     void progress(qint16 percent);
     void skippingFile(const QString& entryName, qint16 reason);
-    // The extract directory does not exist: answer non-zero to create it, 0 to fail.
+    // The extract directory (as given) does not exist: answer non-zero to create it with
+    // every missing folder above it, 0 to fail. The answer starts at 0.
     void queryCreateDirectory(const QString& directory, qint16& answer);
+    // Each selected entry, before it is extracted or skipped.
     void entryStarted(const QString& entryName);
+    // The result, just before Extract() returns it.
     void finished(int result);
 
 private:

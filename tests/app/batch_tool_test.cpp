@@ -23,7 +23,8 @@ BatchResult runBatch(const QStringList& arguments) {
     if (!process.waitForFinished(120000))
         return result;
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.lines = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    result.lines =
+        QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     return result;
 }
 
@@ -40,9 +41,9 @@ TEST(BatchTool, RunsATreeIntoANewDestinationAndReportsWhatItShowed) {
     makeArchive(source + QStringLiteral("/a.zip"), "a.txt");
     makeArchive(source + QStringLiteral("/deeper/b.zip"), "b.txt");
 
-    const BatchResult result = runBatch({source, QStringLiteral("--dest"), dest,
-                                         QStringLiteral("--create"), QStringLiteral("yes"),
-                                         QStringLiteral("--save-log"), QStringLiteral("--delete")});
+    const BatchResult result =
+        runBatch({source, QStringLiteral("--dest"), dest, QStringLiteral("--create"),
+                  QStringLiteral("yes"), QStringLiteral("--save-log"), QStringLiteral("--delete")});
     ASSERT_EQ(result.exitCode, 0);
     ASSERT_EQ(result.lines.size(), 5) << qPrintable(result.lines.join(u'\n'));
     EXPECT_EQ(result.lines.at(0),
@@ -78,16 +79,18 @@ TEST(BatchTool, ExtractsInPlaceWithoutADestinationAndStopsOnLowSpace) {
     result = runBatch({root.path(), QStringLiteral("--guard"), QStringLiteral("100000000"),
                        QStringLiteral("--low-space"), QStringLiteral("no")});
     ASSERT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.lines, QStringList{QStringLiteral(
-                                "msgbox\tYou Need More Megs Free!!\tDiskspace Under 100000000 Megs")});
+    EXPECT_EQ(result.lines,
+              QStringList{QStringLiteral(
+                  "msgbox\tYou Need More Megs Free!!\tDiskspace Under 100000000 Megs")});
 }
 
 TEST(BatchTool, RefusesBadArguments) {
     EXPECT_EQ(runBatch({}).exitCode, 2);
     EXPECT_EQ(runBatch({QStringLiteral("/no/such/directory/anywhere")}).exitCode, 2);
-    EXPECT_EQ(runBatch({QStringLiteral("/tmp"), QStringLiteral("--create"), QStringLiteral("maybe")})
-                  .exitCode,
-              2);
+    EXPECT_EQ(
+        runBatch({QStringLiteral("/tmp"), QStringLiteral("--create"), QStringLiteral("maybe")})
+            .exitCode,
+        2);
 }
 
 } // namespace

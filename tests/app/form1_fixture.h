@@ -3,6 +3,7 @@
 // A main window on test drives with scripted dialogs:
 //   t: source (fixed)   u: destination (fixed)   r: CD-ROM   n: no medium
 //   l: 9,999,999 bytes free   e: 10,000,000 bytes free
+// u:, l: and e: each hold an empty directory "dest".
 // The current directory is t:\, the program directory a drive of its own.
 
 #include "app/form1.h"
@@ -39,6 +40,9 @@ protected:
         drives.addDrive('n', platform::DriveRemovable, {}, false);
         l = drives.addDrive('l', platform::DriveFixed, 9'999'999);
         e = drives.addDrive('e', platform::DriveFixed, 10'000'000);
+        // An empty drive root is not found by the existence test; runs extract into these.
+        for (const QString& root : {u, l, e})
+            QDir(root).mkpath(QStringLiteral("dest"));
         drives.install();
         wd1().resetForTests();
         AbortFlag = 0;
@@ -92,7 +96,7 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
-    QStringList texts() const {
+    QStringList texts() {
         QStringList result;
         for (const auto& message : dialogs->messages())
             result << message.text;

@@ -81,8 +81,8 @@ TEST_F(Form1Test, FocusMovesInTheLayoutOrderSkippingTheHiddenPanel) {
         } while (w != f.Command1);
         return seen;
     };
-    EXPECT_EQ(order(), (QList<QWidget*>{f.Command1, f.Dir1, f.Drive1, f.Check1, f.Check2,
-                                        f.TxtSel, f.Check3, f.txtDesc, f.Check4}));
+    EXPECT_EQ(order(), (QList<QWidget*>{f.Command1, f.Dir1, f.Drive1, f.Check1, f.Check2, f.TxtSel,
+                                        f.Check3, f.txtDesc, f.Check4}));
     f.F1->hide();
     f.F2->show();
     EXPECT_EQ(order(), (QList<QWidget*>{f.Command1, f.List1, f.Command2}));
@@ -228,8 +228,8 @@ void expectNoClippedText(QWidget* window) {
             chrome = check->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
                      check->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
             // A sibling placed over the end of the box hides what lies under it.
-            for (QWidget* sibling : w->parentWidget()->findChildren<QWidget*>(
-                     Qt::FindDirectChildrenOnly)) {
+            for (QWidget* sibling :
+                 w->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
                 if (sibling != w && sibling->isVisibleTo(window) &&
                     sibling->geometry().intersects(w->geometry()) && sibling->x() > w->x())
                     room = std::min(room, sibling->x() - w->x());

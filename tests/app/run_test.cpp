@@ -5,9 +5,57 @@
 #include <QProgressBar>
 #include <QRandomGenerator>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
+
+// Keeps a file from being deleted for the object's lifetime: a read-only directory for an
+// ordinary user, the immutable flag for root (who ignores directory permissions).
+class UndeletableFile {
+public:
+    explicit UndeletableFile(const QString& path) : m_path(path) {
+        if (::geteuid() == 0) {
+            m_immutable = setImmutable(true);
+        } else {
+            m_directory = QFileInfo(path).path();
+            m_locked = QFile::setPermissions(m_directory, QFile::ReadOwner | QFile::ExeOwner);
+        }
+    }
+    ~UndeletableFile() {
+        if (m_immutable)
+            setImmutable(false);
+        if (m_locked)
+            QFile::setPermissions(m_directory,
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    UndeletableFile(const UndeletableFile&) = delete;
+    UndeletableFile& operator=(const UndeletableFile&) = delete;
+
+    bool active() const { return m_immutable || m_locked; }
+
+private:
+    bool setImmutable(bool on) const {
+        const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY);
+        if (fd < 0)
+            return false;
+        int flags = 0;
+        bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        if (ok) {
+            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+            ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        ::close(fd);
+        return ok;
+    }
+
+    QString m_path;
+    QString m_directory;
+    bool m_immutable = false;
+    bool m_locked = false;
+};
 
 const QString kDone = QStringLiteral("Done!");
 const QString kNoZips = QStringLiteral("Pick a dir that has zips!");
@@ -152,11 +200,12 @@ TEST_F(RunTest, ACdRomSourceIsRefusedWithOneMessage) {
     EXPECT_TRUE(logLines().isEmpty());
 
     // With a destination in use the chooser opens after the message.
-    chooseDestination(QStringLiteral("u:\\"));
+    chooseDestination(QStringLiteral("u:\\dest"));
     dialogs->clear();
     f.Command1_Click();
     EXPECT_EQ(dialogs->messages().size(), 1u);
-    EXPECT_EQ(dialogs->modalWindowTitles(), std::vector<QString>{QStringLiteral("Select a directory?")});
+    EXPECT_EQ(dialogs->modalWindowTitles(),
+              std::vector<QString>{QStringLiteral("Select a directory?")});
 }
 
 TEST_F(RunTest, AnEmptyDestinationAsksThenOpensTheChooserAndRuns) {
@@ -166,7 +215,7 @@ TEST_F(RunTest, AnEmptyDestinationAsksThenOpensTheChooserAndRuns) {
     dialogs->queueModalAction([](QWidget* window) {
         auto* chooser = qobject_cast<FrmDir*>(window);
         ASSERT_NE(chooser, nullptr);
-        chooser->txtPath->setText(QStringLiteral("u:\\"));
+        chooser->txtPath->setText(QStringLiteral("u:\\dest"));
         chooser->Command1->click();
     });
     f.Command1_Click();
@@ -176,10 +225,10 @@ TEST_F(RunTest, AnEmptyDestinationAsksThenOpensTheChooserAndRuns) {
     EXPECT_EQ(m2.text, QStringLiteral("You must select a destination path"));
     EXPECT_EQ(m2.icon, platform::ScriptedDialogs::Icon::Critical);
     EXPECT_FALSE(m2.yesNo);
-    EXPECT_EQ(texts(), (QStringList{m2.text, kDone})) << "u:\\ exists: no creation question";
+    EXPECT_EQ(texts(), (QStringList{m2.text, kDone})) << "u:\\dest exists: no creation question";
     EXPECT_TRUE(f.Check3->isChecked());
-    EXPECT_EQ(f.txtDesc->text(), QStringLiteral("u:\\"));
-    EXPECT_EQ(read(u + QStringLiteral("/b1.txt")), "content of b1.txt");
+    EXPECT_EQ(f.txtDesc->text(), QStringLiteral("u:\\dest\\"));
+    EXPECT_EQ(read(u + QStringLiteral("/dest/b1.txt")), "content of b1.txt");
     EXPECT_EQ(logLines().size(), 3);
 }
 
@@ -227,21 +276,25 @@ TEST_F(RunTest, ATreeWithoutArchivesSaysSoAndRestoresTheSelection) {
 
 class GuardTest : public RunTest {
 protected:
-    // Two archives under t:\src, extracted into the root of `drive`.
-    void runGuarded(const QString& drive, const QString& megabytes) {
+    // Two archives under t:\src, extracted into `drive`:\dest; `answers` go to the
+    // questions of the run.
+    void runGuarded(const QString& drive, const QString& megabytes,
+                    std::initializer_list<int> answers = {}) {
         makeArchive(t + QStringLiteral("/src/a.zip"), {"a1.txt"});
         makeArchive(t + QStringLiteral("/src/b.zip"), {"b1.txt"});
         start();
         selectSource(QStringLiteral("t:\\src"));
-        chooseDestination(drive + QStringLiteral(":\\"));
+        chooseDestination(drive + QStringLiteral(":\\dest"));
         form->Check2->setChecked(true);
         form->Check4->setChecked(true);
         form->TxtSel->setText(megabytes);
         dialogs->clear();
+        for (int answer : answers)
+            dialogs->queueAnswer(answer);
         form->Command1_Click();
     }
 
-    int lowSpaceQuestions() const {
+    int lowSpaceQuestions() {
         int count = 0;
         for (const auto& message : dialogs->messages())
             count += message.title == QStringLiteral("You Need More Megs Free!!");
@@ -250,8 +303,7 @@ protected:
 };
 
 TEST_F(GuardTest, AsksBelowTheThresholdAndNoEndsTheRun) {
-    dialogs->queueAnswer(platform::vbNo);
-    runGuarded(QStringLiteral("l"), QStringLiteral("10"));
+    runGuarded(QStringLiteral("l"), QStringLiteral("10"), {platform::vbNo});
 
     ASSERT_EQ(texts(), QStringList{QStringLiteral("Diskspace Under 10 Megs")});
     const auto& m4 = dialogs->messages().front();
@@ -260,19 +312,17 @@ TEST_F(GuardTest, AsksBelowTheThresholdAndNoEndsTheRun) {
     EXPECT_EQ(m4.icon, platform::ScriptedDialogs::Icon::Critical);
     EXPECT_EQ(m4.defaultButton, 1) << "Yes is the default";
     EXPECT_TRUE(logLines().isEmpty());
-    EXPECT_FALSE(QFile::exists(l + QStringLiteral("/a1.txt")));
+    EXPECT_FALSE(QFile::exists(l + QStringLiteral("/dest/a1.txt")));
     EXPECT_FALSE(QFile::exists(programHost(QStringLiteral("velmarch.log"))));
     EXPECT_TRUE(form->F1->isVisible());
     EXPECT_FALSE(form->F2->isVisible());
 }
 
 TEST_F(GuardTest, YesGoesOnAndAsksBeforeEveryArchive) {
-    dialogs->queueAnswer(platform::vbYes);
-    dialogs->queueAnswer(platform::vbYes);
-    runGuarded(QStringLiteral("l"), QStringLiteral("10"));
+    runGuarded(QStringLiteral("l"), QStringLiteral("10"), {platform::vbYes, platform::vbYes});
     EXPECT_EQ(lowSpaceQuestions(), 2);
     EXPECT_EQ(texts().back(), kDone);
-    EXPECT_EQ(read(l + QStringLiteral("/b1.txt")), "content of b1.txt");
+    EXPECT_EQ(read(l + QStringLiteral("/dest/b1.txt")), "content of b1.txt");
 }
 
 TEST_F(GuardTest, FreeSpaceEqualToTheThresholdIsEnough) {
@@ -284,14 +334,12 @@ TEST_F(GuardTest, FreeSpaceEqualToTheThresholdIsEnough) {
 
 TEST_F(GuardTest, AFractionalThresholdCountsInMegabytes) {
     // 9.9999995 MB is 9,999,999.5 bytes: above what l: has, and shown as typed.
-    dialogs->queueAnswer(platform::vbNo);
-    runGuarded(QStringLiteral("l"), QStringLiteral("9.9999995"));
+    runGuarded(QStringLiteral("l"), QStringLiteral("9.9999995"), {platform::vbNo});
     EXPECT_EQ(texts(), QStringList{QStringLiteral("Diskspace Under 9.9999995 Megs")});
 }
 
 TEST_F(GuardTest, BlanksInTheThresholdAreIgnoredButShown) {
-    dialogs->queueAnswer(platform::vbNo);
-    runGuarded(QStringLiteral("l"), QStringLiteral(" 1 0"));
+    runGuarded(QStringLiteral("l"), QStringLiteral(" 1 0"), {platform::vbNo});
     EXPECT_EQ(texts(), QStringList{QStringLiteral("Diskspace Under  1 0 Megs")});
 }
 
@@ -339,23 +387,23 @@ TEST_F(RunTest, AGoodReadOnlyArchiveIsDeleted) {
 }
 
 TEST_F(RunTest, AnArchiveThatCannotBeDeletedIsReportedAndTheRunGoesOn) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root may delete from a read-only directory";
     makeArchive(t + QStringLiteral("/src/locked/a.zip"), {"a1.txt"});
     makeArchive(t + QStringLiteral("/src/z.zip"), {"z1.txt"});
+    const UndeletableFile locked(t + QStringLiteral("/src/locked/a.zip"));
+    if (!locked.active())
+        GTEST_SKIP() << "this file system cannot protect a file from its owner";
     Form1& f = start();
     f.Check1->setChecked(true);
     selectSource(QStringLiteral("t:\\src"));
-    chooseDestination(QStringLiteral("u:\\"));
-    const QString locked = t + QStringLiteral("/src/locked");
-    QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
+    chooseDestination(QStringLiteral("u:\\dest"));
     f.Command1_Click();
-    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     EXPECT_EQ(logLines(), (QStringList{QStringLiteral("z.zip Unziped Fine"),
                                        QStringLiteral("a.zip Unziped Fine")}));
-    EXPECT_TRUE(QFile::exists(locked + QStringLiteral("/a.zip")));
-    EXPECT_TRUE(f.TxtStats->text().startsWith(QStringLiteral("Could not remove a.zip: ")));
+    EXPECT_TRUE(QFile::exists(t + QStringLiteral("/src/locked/a.zip")));
+    EXPECT_FALSE(QFile::exists(t + QStringLiteral("/src/z.zip")));
+    EXPECT_TRUE(f.TxtStats->text().startsWith(QStringLiteral("Could not remove a.zip: ")))
+        << qPrintable(f.TxtStats->text());
     EXPECT_EQ(texts(), QStringList{kDone});
 }
 
@@ -366,7 +414,7 @@ TEST_F(RunTest, AbortStopsTheArchiveInProgressAndTheRun) {
     f.Check1->setChecked(true);
     f.Check4->setChecked(true);
     selectSource(QStringLiteral("t:\\src"));
-    chooseDestination(QStringLiteral("u:\\"));
+    chooseDestination(QStringLiteral("u:\\dest"));
 
     // The click waits in the event queue until the progress handler lets events through,
     // as a user's click during an extraction does.
@@ -383,7 +431,8 @@ TEST_F(RunTest, AbortStopsTheArchiveInProgressAndTheRun) {
     ASSERT_TRUE(clicked);
     EXPECT_EQ(AbortFlag, -1);
     EXPECT_EQ(logLines(), QStringList{QStringLiteral("big.zip Could not unzip :(")});
-    EXPECT_TRUE(filesUnder(u).isEmpty()) << "no partial output: " << qPrintable(filesUnder(u).join(u' '));
+    EXPECT_TRUE(filesUnder(u + QStringLiteral("/dest")).isEmpty())
+        << "no partial output: " << qPrintable(filesUnder(u + QStringLiteral("/dest")).join(u' '));
     EXPECT_TRUE(QFile::exists(t + QStringLiteral("/src/big.zip"))) << "an aborted archive stays";
     EXPECT_TRUE(QFile::exists(t + QStringLiteral("/src/later.zip")));
     EXPECT_EQ(read(programHost(QStringLiteral("velmarch.log"))), "big.zip Could not unzip :(\r\n");
@@ -418,7 +467,7 @@ TEST_F(RunTest, ClosingTheWindowDuringARunStopsItSilently) {
     Form1& f = start();
     f.Check4->setChecked(true);
     selectSource(QStringLiteral("t:\\src"));
-    chooseDestination(QStringLiteral("u:\\"));
+    chooseDestination(QStringLiteral("u:\\dest"));
     bool closed = false;
     QObject::connect(&f.XceedZip1, &ArchiveEngine::progress, &f, [&](qint16 percent) {
         if (percent > 0 && !closed) {
@@ -432,7 +481,7 @@ TEST_F(RunTest, ClosingTheWindowDuringARunStopsItSilently) {
     EXPECT_FALSE(f.isVisible());
     EXPECT_FALSE(f.isRunning());
     EXPECT_TRUE(dialogs->messages().empty()) << qPrintable(texts().join(u'|'));
-    EXPECT_TRUE(filesUnder(u).isEmpty()) << "partial output removed";
+    EXPECT_TRUE(filesUnder(u + QStringLiteral("/dest")).isEmpty()) << "partial output removed";
     EXPECT_FALSE(QFile::exists(programHost(QStringLiteral("velmarch.log"))));
 }
 
@@ -457,13 +506,14 @@ TEST_F(RunTest, ExtractingAgainIntoTheSameDestinationSkipsUpToDateFiles) {
     Form1& f = start();
     f.Check1->setChecked(false);
     selectSource(QStringLiteral("t:\\src"));
-    chooseDestination(QStringLiteral("u:\\"));
+    chooseDestination(QStringLiteral("u:\\dest"));
     f.Command1_Click();
     f.Command1_Click();
-    EXPECT_EQ(f.lastSkipMessage(), QStringLiteral("Not updating file 'a1.txt', it is already up to date."));
+    EXPECT_EQ(f.lastSkipMessage(),
+              QStringLiteral("Not updating file 'a1.txt', it is already up to date."));
     EXPECT_EQ(logLines(), (QStringList{QStringLiteral("a.zip Unziped Fine"),
                                        QStringLiteral("a.zip Unziped Fine")}));
-    EXPECT_EQ(filesUnder(u), QStringList{QStringLiteral("a1.txt")});
+    EXPECT_EQ(filesUnder(u + QStringLiteral("/dest")), QStringList{QStringLiteral("a1.txt")});
 }
 
 TEST_F(RunTest, ALogFileThatCannotBeWrittenIsReportedAndTheRunStillEnds) {
@@ -475,7 +525,8 @@ TEST_F(RunTest, ALogFileThatCannotBeWrittenIsReportedAndTheRunStillEnds) {
 
     const QStringList shown = texts();
     ASSERT_EQ(shown.size(), 2);
-    EXPECT_TRUE(shown.front().contains(QStringLiteral("velmarch.log"))) << qPrintable(shown.front());
+    EXPECT_TRUE(shown.front().contains(QStringLiteral("velmarch.log")))
+        << qPrintable(shown.front());
     EXPECT_TRUE(shown.front().contains(QStringLiteral("write the log file")));
     EXPECT_EQ(dialogs->messages().front().icon, platform::ScriptedDialogs::Icon::Critical);
     EXPECT_EQ(shown.back(), kDone);

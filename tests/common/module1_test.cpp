@@ -110,8 +110,13 @@ TEST_F(Module1Drives, IsCDRomDriveLooksAtTheFirstThreeCharacters) {
         bool cdrom;
     };
     const Case cases[] = {
-        {"r:\\", true},  {"r:\\games\\x", true}, {"r:", true},   {"t:\\", false},
-        {"q:\\", false}, {"", false},            {"r", false},
+        {"r:\\", true},
+        {"r:\\games\\x", true},
+        {"r:", true},
+        {"t:\\", false},
+        {"q:\\", false},
+        {"", false},
+        {"r", false},
         // The drive list's text is no root: the program passes the root instead.
         {"r: [/media/cd]", false},
     };

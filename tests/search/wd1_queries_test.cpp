@@ -121,6 +121,26 @@ TEST_F(QueriesTest, CheckFileAttribReadiesAFileForDeletion) {
     EXPECT_FALSE(status.has_value());
 }
 
+TEST_F(QueriesTest, CheckFileAttribExplainsARefusalOnANetworkDrive) {
+    // The kernel refuses to change the mode of a /proc file, even for root: a file whose
+    // attributes cannot be cleared, reached through a link.
+    const QString target = QStringLiteral("/proc/self/status");
+    if (!QFileInfo::exists(target))
+        GTEST_SKIP() << "no /proc";
+    ASSERT_TRUE(QFile::link(target, drives.hostRoot('n') + QStringLiteral("/refused.zip")));
+    ASSERT_TRUE(QFile::link(target, host(QStringLiteral("refused.zip"))));
+    ASSERT_EQ(
+        platform::setAttributes(QStringLiteral("T:\\refused.zip"), platform::AttrNormal).number,
+        platform::ErrPathFileAccess);
+
+    EXPECT_TRUE(wd1().CheckFileAttrib(QStringLiteral("T:\\refused.zip")));
+    EXPECT_FALSE(status.has_value()) << "not a network drive";
+
+    EXPECT_TRUE(wd1().CheckFileAttrib(QStringLiteral("N:\\refused.zip")));
+    EXPECT_EQ(status, QStringLiteral(
+                          "Network drive, do not have write access or file can not be modifyed."));
+}
+
 TEST_F(QueriesTest, CheckAttribClearsAPlainReadOnlyFileOnly) {
     makeFile(QStringLiteral("locked.zip"));
     makeReadOnly(QStringLiteral("locked.zip"));

@@ -200,6 +200,19 @@ TEST_F(GetAllTest, AListFileThatCannotBeOpenedEndsTheSearchIdle) {
     EXPECT_EQ(listFile(), crlfLines({"T:\\S\\x.zip"}));
 }
 
+TEST_F(GetAllTest, AListFileThatCannotBeWrittenInFullIsRemoved) {
+    if (!QFileInfo(QStringLiteral("/dev/full")).exists())
+        GTEST_SKIP() << "no /dev/full to fill";
+    makeFile(QStringLiteral("S/x.zip"));
+    // Every write to /dev/full fails as on a full disk.
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), host(QStringLiteral("OUT.LST"))));
+
+    search(QStringLiteral("T:\\S\\"));
+
+    EXPECT_FALSE(QFileInfo(host(QStringLiteral("OUT.LST"))).isSymLink());
+    EXPECT_FALSE(wd1().isworking());
+}
+
 TEST_F(GetAllTest, AStartDirectoryThatVanishedFindsNothing) {
     makeFile(QStringLiteral("S/x.zip"));
     wd1().setSPath(QStringLiteral("T:\\S\\"));

@@ -174,8 +174,8 @@ TEST_F(FrmDirTest, ResizingTheWindowAppliesTheRule) {
 TEST_F(FrmDirTest, AWindowSmallerThanItsFixedPartsKeepsNoNegativeSize) {
     FrmDir chooser;
     chooser.layoutFor(100, 100);
-    for (QWidget* control : {static_cast<QWidget*>(chooser.FileDir1),
-                             static_cast<QWidget*>(chooser.txtPath)}) {
+    for (QWidget* control :
+         {static_cast<QWidget*>(chooser.FileDir1), static_cast<QWidget*>(chooser.txtPath)}) {
         const QRect box = layout::twipsBox(control);
         EXPECT_GE(box.width(), 0);
         EXPECT_GE(box.height(), 0);
