@@ -20,6 +20,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 
 #include <memory>
 
@@ -39,6 +40,11 @@ QCheckBox* makeCheck(const QString& text, QWidget* parent, int l, int t, int w, 
     auto* check = new QCheckBox(text, parent);
     check->setChecked(checked);
     layout::place(check, l, t, w, h);
+    // A box lower than the style's indicator would cut the indicator's lower edge off;
+    // the rows leave a few pixels between them for it.
+    const int indicator = check->style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, check);
+    if (check->height() < indicator + 2)
+        check->resize(check->width(), indicator + 2);
     return check;
 }
 

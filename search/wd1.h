@@ -5,6 +5,7 @@
 // to a list file, answers existence, drive and attribute queries, creates directories
 // after asking, and clears a directory of the files that match a pattern.
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -81,6 +82,11 @@ private:
     void ListSubDirs(QString d);
     void FindFiles(QString d);
     void ClearDir(const QString& p);
+
+    // The matching file names of each directory the walk has read, keyed by the
+    // directory's text ending in "\": the search takes them from here instead of reading
+    // every directory a second time. Emptied with the lists.
+    QHash<QString, QStringList> walkMatches;
 };
 
 // The shared instance.

@@ -48,6 +48,7 @@ void Wd1::SetBusy(bool flag) {
 void Wd1::Clr() {
     lstRtn.clear();
     lstCache.clear();
+    walkMatches.clear();
 }
 
 void Wd1::Cancel() {

@@ -12,6 +12,9 @@ namespace {
 const QString kDot = QStringLiteral(".");
 const QString kDotDot = QStringLiteral("..");
 
+// Matches are plain files and files with these flags; never directories.
+constexpr int kFileFlags = platform::AttrReadOnly | platform::AttrHidden | platform::AttrSystem;
+
 bool isDotEntry(const QString& name) {
     return name == kDot || name == kDotDot;
 }
@@ -87,15 +90,20 @@ void Wd1::ListSubDirs(QString d) {
     if (d.size() < 2)
         return;
     d = withSeparator(d);
-    for (platform::DirListing listing(d, platform::AttrDirectory); !listing.atEnd();
-         listing.next()) {
+    // One reading of each directory serves both phases: its plain subdirectories join the
+    // queue, and its matching files are kept for the search, which would otherwise read
+    // every directory of the tree a second time.
+    QStringList& matches = walkMatches[d];
+    constexpr int kEverything = platform::AttrDirectory | kFileFlags;
+    for (platform::DirListing listing(d, kEverything); !listing.atEnd(); listing.next()) {
         if (work == 0)
             return;
-        // Files come back too; they can never pass the test below, and a large tree has
-        // far too many of them to read each one's attributes.
-        if (!listing.isDirectory())
-            continue;
         const QString name = listing.name();
+        if (!listing.isDirectory()) {
+            if (platform::matchesPattern(name, tpat))
+                matches.append(name);
+            continue;
+        }
         if (isDotEntry(name))
             continue;
         const QString path = d + name;
@@ -108,16 +116,21 @@ void Wd1::ListSubDirs(QString d) {
 }
 
 void Wd1::FindFiles(QString d) {
-    d = wd1detail::trimBlanks(d);
-    if (d.size() < 2)
+    if (wd1detail::trimBlanks(d).size() < 2)
         return;
+    // Not trimmed any further: on this host a directory name may end in a blank.
     d = withSeparator(d);
-    platform::DirListing listing(d + tpat, platform::AttrReadOnly | platform::AttrHidden |
-                                               platform::AttrSystem);
-    for (; !listing.atEnd(); listing.next()) {
-        const QString name = listing.name();
-        if (isDotEntry(name))
-            continue;
+    QStringList names;
+    if (const auto walked = walkMatches.find(d); walked != walkMatches.end()) {
+        names = std::move(*walked);
+        walkMatches.erase(walked);
+    } else {
+        for (platform::DirListing listing(d, kFileFlags); !listing.atEnd(); listing.next()) {
+            if (platform::matchesPattern(listing.name(), tpat))
+                names.append(listing.name());
+        }
+    }
+    for (const QString& name : std::as_const(names)) {
         if (work == 0)
             return;
         lstCache.append(d + name);

@@ -16,7 +16,8 @@
 # --settle S: seconds between removing one run's output and the next timed run (default:
 #   the kernel's dirty expiry plus one, 31 s). ext4 without a journal (as here) will not
 #   reuse an inode freed less than that long ago and scans past every one of them on each
-#   create: right after deleting 20,000 files, creating as many costs several times more.
+#   create: right after deleting 20,000 files, creating as many again takes about 1.5 to 2
+#   times as long here.
 # Output of a run is left in the page cache (no sync inside the timing), as an interactive
 # user sees it; a sync before each run keeps the previous run's writeback out of it.
 # "extract" is the engine alone: velmarch-extract once per folder with its archives.

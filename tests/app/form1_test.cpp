@@ -186,31 +186,6 @@ TEST_F(Form1Test, CheckingUseDestinationOpensTheChooserEachTimeAfresh) {
     EXPECT_EQ(AbortFlag, -1);
 }
 
-TEST_F(Form1Test, SkipMessagesNameTheEntryAndTheReason) {
-    struct Case {
-        qint16 reason;
-        const char* message;
-    };
-    const Case cases[] = {
-        {ArchiveEngine::SkipFileNotFound, "File not found: 'a.txt'"},
-        {ArchiveEngine::SkipUnknownMethod,
-         "Skipping file: 'a.txt', it is compressed with an unknown compression method."},
-        {ArchiveEngine::SkipBadCrc, "File 'a.txt' has a bad CRC. Skipping this file."},
-        {ArchiveEngine::SkipUpToDate, "Not updating file 'a.txt', it is already up to date."},
-        {ArchiveEngine::SkipCannotOpen, "Unable to open file 'a.txt'. Skipping this file."},
-        {ArchiveEngine::SkipBadPassword,
-         "Invalid or no password for encrypted file 'a.txt'. Skipping this file."},
-        {ArchiveEngine::SkipCorrupted, "File 'a.txt' is corrupted. Skipping this file."},
-        {ArchiveEngine::SkipUnsafePath, ""},
-        {ArchiveEngine::SkipLinkEscapes, ""},
-        {0, ""},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(Form1::skipMessage(QStringLiteral("a.txt"), c.reason),
-                  QString::fromUtf8(c.message))
-            << c.reason;
-}
-
 // Every caption must be readable whole: nothing cut off at the right or the bottom.
 void expectNoClippedText(QWidget* window) {
     for (QWidget* w : window->findChildren<QWidget*>()) {
