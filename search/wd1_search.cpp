@@ -60,13 +60,9 @@ void Wd1::GetAll() {
     const QString listFile = OutFile();
     if (out.open(listFile))
         return;
+
     // The caller reads a missing list file as "nothing found"; a list that could not be
     // written in full is removed rather than passed off as complete.
-    const auto abandon = [&] {
-        out.close();
-        platform::deleteFile(listFile);
-    };
-
     const qsizetype n = lstRtn.size();
     for (qsizetype i = 0; i < n; ++i) {
         FindFiles(lstRtn.at(i));
@@ -76,7 +72,8 @@ void Wd1::GetAll() {
         }
         for (const QString& line : std::as_const(lstCache)) {
             if (out.writeLine(line)) {
-                abandon();
+                out.close();
+                platform::deleteFile(listFile);
                 return;
             }
         }

@@ -82,11 +82,6 @@ TEST_F(ModelTest, OutFileRefusesWhatCannotBeWritten) {
     EXPECT_EQ(bytes(QStringLiteral("one.lst")), QByteArray("keep"));
 }
 
-TEST_F(ModelTest, PatternIsTakenUnchecked) {
-    wd1().setPattern(QStringLiteral(" *.Z?P "));
-    EXPECT_EQ(wd1().pattern(), QStringLiteral(" *.Z?P "));
-}
-
 TEST_F(ModelTest, RecurseIsOnOnlyForTrue) {
     const struct {
         QVariant value;
