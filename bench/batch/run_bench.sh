@@ -8,7 +8,7 @@
 #
 #   bench/batch/run_bench.sh [--build DIR] [--corpus DIR] [--work DIR] [--runs N]
 #                            [--cache warm|cold] [--settle S]
-#                            [--tools "velmarch extract unzip 7z bsdtar"]
+#                            [--tools "velmarch extract unzip 7z bsdtar"] [--only GLOB]
 #
 # --cache warm (default): every archive is read once right before each timed run, so all
 #   tools start with the archives in the page cache. --cache cold drops the page cache
@@ -20,6 +20,8 @@
 #   times as long here.
 # Output of a run is left in the page cache (no sync inside the timing), as an interactive
 # user sees it; a sync before each run keeps the previous run's writeback out of it.
+# --only GLOB: only the archives whose file name matches (e.g. 'tiles-*'), to see one kind
+#   of content on its own; the copy then holds only those.
 # "extract" is the engine alone: velmarch-extract once per folder with its archives.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -30,8 +32,9 @@ runs=5
 cache=warm
 settle=$(($(cat /proc/sys/vm/dirty_expire_centisecs) / 100 + 1))
 tools=""
+only="*"
 
-usage() { sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 while (($#)); do
     case "$1" in
     --build) build=$2; shift 2 ;;
@@ -41,6 +44,7 @@ while (($#)); do
     --cache) cache=$2; shift 2 ;;
     --settle) settle=$2; shift 2 ;;
     --tools) tools=$2; shift 2 ;;
+    --only) only=$2; shift 2 ;;
     *) usage ;;
     esac
 done
@@ -74,7 +78,8 @@ mkdir -p "$work"
 copy="$work/tree"
 # Archives relative to the tree; the tools run on the copy, each archive into its own
 # folder.
-mapfile -t archives < <(cd "$corpus/tree" && find . -type f -iname '*.zip' | sed 's|^\./||' | LC_ALL=C sort)
+mapfile -t archives < <(cd "$corpus/tree" && find . -type f -iname '*.zip' -name "$only" | sed 's|^\./||' | LC_ALL=C sort)
+((${#archives[@]})) || { echo "no archive matches $only" >&2; exit 1; }
 paths=() dests=()
 for a in "${archives[@]}"; do
     paths+=("$copy/$a")
@@ -82,14 +87,23 @@ for a in "${archives[@]}"; do
 done
 mapfile -t folders < <(printf '%s\n' "${dests[@]}" | LC_ALL=C sort -u)
 
-expected_files=$(wc -l < "$corpus/expected.txt")
-expected_bytes=$(awk '{s += $2} END {print s}' "$corpus/expected.txt")
+# The generator's list cut down to the chosen archives: each one's files lie below a
+# folder named after it, beside it.
+expected="$work/expected.txt"
+printf '%s\n' "${archives[@]}" | sed 's|\.[Zz][Ii][Pp]$|/|' |
+    awk 'NR == FNR {want[$0] = 1; next}
+         {path = $0; sub(/^[^ ]* [^ ]* /, "", path); n = split(path, c, "/"); p = ""
+          for (i = 1; i < n; i++) { p = p c[i] "/"; if (p in want) { print; next } }}' - "$corpus/expected.txt" > "$expected"
+expected_files=$(wc -l < "$expected")
+expected_bytes=$(awk '{s += $2} END {print s}' "$expected")
 
-if [[ "$(stat -c %d "$corpus/tree")" == "$(stat -c %d "$work")" ]]; then
-    clone() { cp -al "$corpus/tree" "$copy"; }
-else
-    clone() { cp -a "$corpus/tree" "$copy"; }
-fi
+# Hard links where the work folder shares the corpus's file system: no archive is copied.
+link=-a
+[[ "$(stat -c %d "$corpus/tree")" != "$(stat -c %d "$work")" ]] || link=-al
+clone() {
+    mkdir "$copy"
+    (cd "$corpus/tree" && cp "$link" --parents "${archives[@]}" "$copy")
+}
 
 prepare() {
     rm -rf "$copy"
@@ -156,9 +170,9 @@ check_bsdtar() { :; }
 # Every extracted file with its SHA-1 against the generator's list.
 check_tree_full() {
     python3 "$here/manifest.py" "$copy" > "$work/$1.manifest"
-    if ! diff -q "$corpus/expected.txt" "$work/$1.manifest" > /dev/null; then
+    if ! diff -q "$expected" "$work/$1.manifest" > /dev/null; then
         echo "$1 produced other files than expected (first differences):" >&2
-        diff "$corpus/expected.txt" "$work/$1.manifest" | head -20 >&2
+        diff "$expected" "$work/$1.manifest" | head -20 >&2
         return 1
     fi
 }

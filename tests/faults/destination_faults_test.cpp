@@ -1,0 +1,187 @@
+// A destination that fills up or turns read-only under a real run: the failing archive
+// is kept and logged, nothing half-written is left, and the run goes on.
+
+#include "fault_support.h"
+#include "tests/app/form1_fixture.h"
+
+#include <QLabel>
+
+#include <unistd.h>
+
+namespace {
+
+const QString kDone = QStringLiteral("Done!");
+
+QString failed(const char* archive) {
+    return QLatin1String(archive) + QStringLiteral(" Could not unzip :(");
+}
+QString fine(const char* archive) {
+    return QLatin1String(archive) + QStringLiteral(" Unziped Fine");
+}
+
+// d: is a small tmpfs with a folder "out"; its free space is the file system's own.
+class DestinationFaultTest : public Form1Fixture {
+protected:
+    static constexpr int kDiskBytes = 4 << 20;
+
+    void SetUp() override {
+        Form1Fixture::SetUp();
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root to mount a tmpfs as the destination";
+        disk = drives.addDrive('d');
+        drives.install();
+        if (!mount.mountTmpfs(disk, "4m"))
+            GTEST_SKIP() << "cannot mount a tmpfs here: " << qPrintable(mount.error());
+        ASSERT_TRUE(QDir(disk).mkdir(QStringLiteral("out")));
+        out = disk + QStringLiteral("/out");
+    }
+
+    // Every archive of t:\src into d:\out, archives deleted after success.
+    void runIntoOut() {
+        form->Check1->setChecked(true);
+        // The low-space guard would ask about the small disk before every archive.
+        form->Check2->setChecked(false);
+        selectSource(QStringLiteral("t:\\src"));
+        chooseDestination(QStringLiteral("d:\\out"));
+        dialogs->clear();
+        form->Command1_Click();
+    }
+
+    QString src(const char* name) const {
+        return t + QStringLiteral("/src/") + QLatin1String(name);
+    }
+
+    QString disk;
+    QString out;
+    faults::ScopedMount mount;
+};
+
+TEST_F(DestinationFaultTest, ADiskFillingUpDuringAnEntryFailsThatArchiveAndLeavesNoPart) {
+    // 3 MiB and 64 KiB declared: the free-space check passes at the start.
+    const QByteArray first = faults::noise(64 * 1024, 1);
+    QDir().mkpath(t + QStringLiteral("/src"));
+    testsupport::ZipBuilder()
+        .addFile("first.bin", first)
+        .addFile("big.bin", QByteArray(3 << 20, 'z'))
+        .write(src("fill.zip"));
+    makeArchive(src("later.zip"), {"later.txt"});
+    start();
+
+    // Fills the disk from outside once the big entry has its first MiB on disk.
+    std::int64_t filler = -1;
+    QStringList atTheFill;
+    QObject::connect(&form->XceedZip1, &ArchiveEngine::progress, form.get(), [&](qint16 percent) {
+        if (filler < 0 && percent >= 10 && form->TxtFile->text() == QStringLiteral("fill.zip")) {
+            atTheFill = faults::filesBelow(out);
+            filler = faults::fillDisk(disk, QStringLiteral("filler"), 256 * 1024);
+        }
+    });
+    runIntoOut();
+
+    ASSERT_GT(filler, 0) << "the disk was never filled";
+    ASSERT_EQ(atTheFill.size(), 2)
+        << "filled while big.bin was half-written: " << qPrintable(atTheFill.join(u' '));
+    EXPECT_TRUE(atTheFill.contains(QStringLiteral("first.bin")));
+    EXPECT_EQ(logLines(), (QStringList{failed("fill.zip"), fine("later.zip")}));
+    EXPECT_TRUE(QFile::exists(src("fill.zip"))) << "a failed archive stays";
+    EXPECT_FALSE(QFile::exists(src("later.zip")));
+    EXPECT_EQ(faults::filesBelow(out),
+              (QStringList{QStringLiteral("first.bin"), QStringLiteral("later.txt")}));
+    EXPECT_EQ(read(out + QStringLiteral("/first.bin")), first) << "complete entries stay whole";
+    EXPECT_EQ(read(out + QStringLiteral("/later.txt")), "content of later.txt");
+    EXPECT_EQ(texts(), QStringList{kDone});
+}
+
+TEST_F(DestinationFaultTest, AnArchiveLargerThanTheSpaceLeftFailsBeforeWritingAnything) {
+    // a.zip takes 3 of the 4 MiB; b.zip declares 2 MiB more and is refused whole.
+    QDir().mkpath(t + QStringLiteral("/src"));
+    testsupport::ZipBuilder().addFile("a.bin", QByteArray(3 << 20, 'a')).write(src("a.zip"));
+    testsupport::ZipBuilder()
+        .addFile("b-small.txt", "fits on its own")
+        .addFile("b.bin", QByteArray(2 << 20, 'b'))
+        .write(src("b.zip"));
+    makeArchive(src("c.zip"), {"c.txt"});
+    start();
+    runIntoOut();
+
+    EXPECT_EQ(logLines(), (QStringList{fine("a.zip"), failed("b.zip"), fine("c.zip")}));
+    EXPECT_TRUE(QFile::exists(src("b.zip")));
+    EXPECT_FALSE(QFile::exists(src("a.zip")));
+    EXPECT_FALSE(QFile::exists(src("c.zip")));
+    EXPECT_EQ(faults::filesBelow(out),
+              (QStringList{QStringLiteral("a.bin"), QStringLiteral("c.txt")}))
+        << "not even the entry that would fit";
+    EXPECT_EQ(QFileInfo(out + QStringLiteral("/a.bin")).size(), 3 << 20);
+    EXPECT_EQ(texts(), QStringList{kDone});
+}
+
+TEST_F(DestinationFaultTest, AReadOnlyDestinationFailsEveryArchiveAndKeepsThem) {
+    makeArchive(src("a.zip"), {"a1.txt", "docs/a2.txt"});
+    makeArchive(src("b.zip"), {"b1.txt"});
+    ASSERT_TRUE(mount.setReadOnly(true)) << qPrintable(mount.error());
+    start();
+    runIntoOut();
+
+    EXPECT_EQ(logLines(), (QStringList{failed("a.zip"), failed("b.zip")}));
+    EXPECT_TRUE(QFile::exists(src("a.zip")));
+    EXPECT_TRUE(QFile::exists(src("b.zip")));
+    EXPECT_TRUE(faults::filesBelow(out).isEmpty());
+    EXPECT_EQ(texts(), QStringList{kDone});
+}
+
+TEST_F(DestinationFaultTest, ADestinationTurningReadOnlyMidArchiveFailsOnlyThatArchive) {
+    makeArchive(src("a.zip"), {"one.txt", "sub/two.txt", "three.txt"});
+    makeArchive(src("b.zip"), {"b1.txt"});
+    start();
+
+    // Read-only from a.zip's second entry until a.zip has its result.
+    bool turned = false;
+    QObject::connect(&form->XceedZip1, &ArchiveEngine::entryStarted, form.get(),
+                     [&](const QString& entry) {
+                         if (entry == QStringLiteral("sub/two.txt"))
+                             turned = mount.setReadOnly(true);
+                     });
+    QObject::connect(&form->XceedZip1, &ArchiveEngine::finished, form.get(), [&](int) {
+        if (turned) {
+            EXPECT_TRUE(mount.setReadOnly(false)) << qPrintable(mount.error());
+        }
+    });
+    runIntoOut();
+
+    ASSERT_TRUE(turned) << qPrintable(mount.error());
+    EXPECT_EQ(logLines(), (QStringList{failed("a.zip"), fine("b.zip")}));
+    EXPECT_TRUE(QFile::exists(src("a.zip")));
+    EXPECT_FALSE(QFile::exists(src("b.zip")));
+    EXPECT_EQ(faults::filesBelow(out),
+              (QStringList{QStringLiteral("b1.txt"), QStringLiteral("one.txt")}));
+    EXPECT_EQ(read(out + QStringLiteral("/one.txt")), "content of one.txt");
+}
+
+// Archives extracted where they lie: one lies in a read-only directory, the next does not.
+class InPlaceReadOnlyTest : public Form1Fixture {
+protected:
+    faults::ScopedMount mount;
+};
+
+TEST_F(InPlaceReadOnlyTest, AnArchiveInAReadOnlyDirectoryFailsAndTheNextIsExtracted) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to bind-mount a directory read-only";
+    const QString shelf = t + QStringLiteral("/src/a-shelf");
+    makeArchive(shelf + QStringLiteral("/old.zip"), {"old.txt"});
+    makeArchive(t + QStringLiteral("/src/b-fresh/new.zip"), {"new.txt"});
+    if (!mount.bindReadOnly(shelf))
+        GTEST_SKIP() << "cannot bind-mount here: " << qPrintable(mount.error());
+    start();
+    form->Check1->setChecked(true);
+    selectSource(QStringLiteral("t:\\src"));
+    form->txtDesc->setText(QStringLiteral("unused"));
+    form->Command1_Click();
+
+    EXPECT_EQ(logLines(), (QStringList{failed("old.zip"), fine("new.zip")}));
+    EXPECT_EQ(faults::filesBelow(shelf), QStringList{QStringLiteral("old.zip")});
+    EXPECT_EQ(faults::filesBelow(t + QStringLiteral("/src/b-fresh")),
+              QStringList{QStringLiteral("new.txt")});
+    EXPECT_EQ(texts(), QStringList{kDone});
+}
+
+} // namespace
