@@ -7,6 +7,10 @@ cd "$(dirname "$0")/.."
 seconds=${1:-600}
 jobs=${2:-1}
 build=build-fuzz
+if ! command -v clang++ > /dev/null; then
+    echo "the fuzz target needs clang: apt-get install clang" >&2
+    exit 1
+fi
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVELMARCH_FUZZ=ON >/dev/null
 cmake --build "$build" --target velmarch_engine_fuzzer -j"$(nproc)"

@@ -5,6 +5,7 @@
 #include "tests/app/form1_fixture.h"
 
 #include <functional>
+#include <ostream>
 
 namespace {
 
@@ -52,6 +53,10 @@ struct Tamper {
     std::function<void(const QString& archive)> apply;
     bool archiveRemains;
 };
+
+void PrintTo(const Tamper& tamper, std::ostream* os) {
+    *os << tamper.name;
+}
 
 class ChangedBeforeItsTurnTest : public ArchiveFaultTest,
                                  public ::testing::WithParamInterface<Tamper> {};
