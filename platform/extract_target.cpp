@@ -163,6 +163,8 @@ TempOutput::~TempOutput() {
 TargetStatus TempOutput::create(const TargetDir& dir) {
     static std::atomic<unsigned> counter{0};
     static thread_local std::mt19937 random{std::random_device{}()};
+    // Only part of a name that O_EXCL guards anyway: asked once, not per file.
+    static const int pid = int(::getpid());
     discard();
     m_dirFd = dir.fd();
     m_size = 0;
@@ -170,8 +172,8 @@ TargetStatus TempOutput::create(const TargetDir& dir) {
         // A hidden name of our own that no entry is likely to carry; O_EXCL settles the
         // rare clash.
         char name[64];
-        std::snprintf(name, sizeof name, ".velmarch-%d-%u-%08x.part", int(::getpid()),
-                      counter.fetch_add(1), unsigned(random()));
+        std::snprintf(name, sizeof name, ".velmarch-%d-%u-%08x.part", pid, counter.fetch_add(1),
+                      unsigned(random()));
         m_fd = ::openat(m_dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (m_fd >= 0) {
             m_name = name;
@@ -270,6 +272,15 @@ void TempOutput::discard() {
         ::unlinkat(m_dirFd, m_name.constData(), 0);
         m_name.clear();
     }
+}
+
+std::optional<FileStamp> stampOf(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        return std::nullopt;
+    }
+    return FileStamp{std::int64_t(st.st_size),
+                     std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
 std::optional<std::uint64_t> hostFreeBytes(const QString& hostPath) {

@@ -80,6 +80,14 @@ private:
     std::uint64_t m_size = 0;
 };
 
+// Size and modification time of an open file: tells whether it was written to since.
+struct FileStamp {
+    std::int64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+std::optional<FileStamp> stampOf(int fd);
+
 // statvfs: bytes available to an unprivileged user below a host path.
 std::optional<std::uint64_t> hostFreeBytes(const QString& hostPath);
 // Whether a host path is an existing directory (following links).

@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <new>
+#include <system_error>
 
 #include <zip.h>
 
@@ -18,6 +20,10 @@ namespace {
 constexpr std::uint64_t kMaxLinkTarget = 4096;
 constexpr int kMaxNumberedName = 10000;
 constexpr qint64 kProgressInterval = 100; // ms
+// How long the writing side waits for content before it looks at the abort flag again.
+constexpr std::chrono::milliseconds kContentPoll{20};
+// Open folders kept at once; each holds a file descriptor.
+constexpr std::size_t kMaxOpenFolders = 64;
 
 int unixMode(const ZipEntry& entry) {
     const std::uint32_t bits = entry.unixMode() & 0777;
@@ -85,7 +91,7 @@ ArchiveEngine::Result Extraction::run() {
     if (const auto result = prepareDestination(); result != ArchiveEngine::Success) {
         return result;
     }
-    const std::vector<Selected> selected = selectEntries();
+    std::vector<Selected> selected = selectEntries();
     m_sinceProgress.start();
     if (selected.empty()) {
         emit m_engine.progress(0);
@@ -94,6 +100,11 @@ ArchiveEngine::Result Extraction::run() {
     }
     if (const auto result = checkFreeSpace(selected); result != ArchiveEngine::Success) {
         return result;
+    }
+    if (!startPipeline(selected)) {
+        // No thread to decode on (the process is out of threads or memory): fail before
+        // anything is written, the archive stays.
+        return ArchiveEngine::CannotOpenArchive;
     }
     reportProgress(true);
     for (const Selected& item : selected) {
@@ -126,11 +137,12 @@ ArchiveEngine::Result Extraction::openArchive() {
     if (host.isEmpty()) {
         return ArchiveEngine::CannotOpenArchive;
     }
-    QFile file(host);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    m_archiveFile.setFileName(host);
+    if (!m_archiveFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         return ArchiveEngine::CannotOpenArchive;
     }
-    m_directory = readZipDirectory(file);
+    m_archiveStamp = platform::stampOf(m_archiveFile.handle());
+    m_directory = readZipDirectory(m_archiveFile);
     switch (m_directory.status) {
     case ZipDirectory::NotAZip:
         return ArchiveEngine::CannotOpenArchive;
@@ -217,6 +229,66 @@ ArchiveEngine::Result Extraction::checkFreeSpace(const std::vector<Selected>& se
     return ArchiveEngine::Success;
 }
 
+bool Extraction::needsContent(const Selected& item) const {
+    const ZipEntry& entry = m_directory.entries[item.index];
+    if (!item.path.safe || item.path.components.isEmpty() || item.path.isDirectory) {
+        return false;
+    }
+    if (entry.isSymlink()) {
+        return entry.uncompressedSize <= kMaxLinkTarget && entry.dataIntact;
+    }
+    return entry.dataIntact && EntryDecoder::canDecode(entry.method) && !entry.encrypted();
+}
+
+bool Extraction::startPipeline(std::vector<Selected>& selected) {
+    std::vector<DecodePipeline::Job> jobs;
+    for (Selected& item : selected) {
+        item.decoded = needsContent(item);
+        if (item.decoded) {
+            jobs.push_back({item.index, &m_directory.entries[item.index]});
+        }
+    }
+    if (jobs.empty()) {
+        return true;
+    }
+    try {
+        m_pipeline = std::make_unique<DecodePipeline>(m_zip.get(), std::move(jobs));
+    } catch (const std::system_error&) {
+        return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+DecodeResult Extraction::receive(EntryOutput& output, bool abortable) {
+    DecodePipeline::Piece piece;
+    for (;;) {
+        if (!m_pipeline->next(&piece, kContentPoll)) {
+            if (abortable) {
+                reportProgress(false);
+                if (m_abortRequested.load()) {
+                    m_aborted = true;
+                    return DecodeResult::Stopped;
+                }
+            }
+            continue;
+        }
+        if (piece.last) {
+            return piece.verdict;
+        }
+        const bool more = output.consume(piece.data.get(), piece.size);
+        m_pipeline->recycle(std::move(piece));
+        if (!more) {
+            return DecodeResult::Stopped;
+        }
+    }
+}
+
+bool Extraction::archiveUnchanged() const {
+    return m_archiveStamp && platform::stampOf(m_archiveFile.handle()) == m_archiveStamp;
+}
+
 void Extraction::extractEntry(const Selected& item) {
     const ZipEntry& entry = m_directory.entries[item.index];
     emit m_engine.entryStarted(entry.name);
@@ -234,6 +306,9 @@ void Extraction::extractEntry(const Selected& item) {
     } else {
         writeFile(item);
     }
+    if (item.decoded) {
+        m_pipeline->endJob();
+    }
     // A skipped entry still counts as covered, so the bar keeps its pace.
     m_doneBytes = doneBefore + entry.uncompressedSize;
 }
@@ -245,28 +320,40 @@ const platform::TargetDir* Extraction::parentFolder(const QStringList& component
     if (folder.isEmpty()) {
         return &m_root;
     }
-    if (m_folderValid && folder == m_folderComponents) {
-        return &m_folder;
+    if (const auto found = m_folders.find(folder); found != m_folders.end()) {
+        return &found->second;
     }
-    m_folderValid = false;
-    platform::TargetDir current = m_root.openChild(folder.front(), -1, status);
-    for (qsizetype i = 1; i < folder.size() && *status == TargetStatus::Ok; ++i) {
-        current = current.openChild(folder.at(i), -1, status);
+    if (m_folders.size() + std::size_t(folder.size()) > kMaxOpenFolders) {
+        m_folders.clear();
     }
-    if (*status != TargetStatus::Ok) {
-        return nullptr;
+    // From the deepest folder already open, one component at a time, keeping each.
+    qsizetype depth = folder.size() - 1;
+    const platform::TargetDir* current = &m_root;
+    for (; depth > 0; --depth) {
+        if (const auto found = m_folders.find(folder.mid(0, depth)); found != m_folders.end()) {
+            current = &found->second;
+            break;
+        }
     }
-    m_folder = std::move(current);
-    m_folderComponents = folder;
-    m_folderValid = true;
-    return &m_folder;
+    for (; depth < folder.size(); ++depth) {
+        platform::TargetDir child = current->openChild(folder.at(depth), -1, status);
+        if (*status != TargetStatus::Ok) {
+            return nullptr;
+        }
+        current = &(m_folders[folder.mid(0, depth + 1)] = std::move(child));
+    }
+    return current;
 }
 
 void Extraction::makeDirectory(const ZipEntry& entry, const EntryPath& path) {
     TargetStatus status;
     const platform::TargetDir* parent = parentFolder(path.components, &status);
     if (parent) {
-        parent->openChild(path.components.back(), unixMode(entry), &status);
+        platform::TargetDir made =
+            parent->openChild(path.components.back(), unixMode(entry), &status);
+        if (status == TargetStatus::Ok && m_folders.size() < kMaxOpenFolders) {
+            m_folders.emplace(path.components, std::move(made));
+        }
     }
     if (status != TargetStatus::Ok) {
         skipForTarget(entry, status);
@@ -280,13 +367,18 @@ void Extraction::makeLink(const Selected& item) {
         return;
     }
     BufferOutput target;
-    const DecodeResult decoded = m_decoder.decode(m_zip.get(), item.index, entry, target);
+    // A link's target is a few bytes, decoded by now or nearly: no abort check while waiting.
+    const DecodeResult decoded = receive(target, false);
     if (decoded != DecodeResult::Ok) {
         skipForDecode(entry, decoded);
         return;
     }
     if (target.bytes.contains('\0') || !linkStaysInside(item.path.components, target.bytes)) {
         skip(entry, ArchiveEngine::SkipLinkEscapes);
+        return;
+    }
+    if (!archiveUnchanged()) {
+        skip(entry, ArchiveEngine::SkipCorrupted);
         return;
     }
     TargetStatus status;
@@ -338,7 +430,7 @@ void Extraction::writeFile(const Selected& item) {
         return;
     }
     FileOutput output(*this, temp);
-    const DecodeResult decoded = m_decoder.decode(m_zip.get(), item.index, entry, output);
+    const DecodeResult decoded = receive(output, true);
     if (decoded == DecodeResult::Stopped) {
         if (m_aborted) {
             skip(entry, ArchiveEngine::SkipAborted);
@@ -356,21 +448,27 @@ void Extraction::writeFile(const Selected& item) {
         skipForTarget(entry, status);
         return;
     }
+    // The content may have been read well before the archive changed; a changed archive is
+    // not what the user asked to extract, and must not count as extracted (the program
+    // deletes archives that were).
+    if (!archiveUnchanged()) {
+        skip(entry, ArchiveEngine::SkipCorrupted);
+        return;
+    }
     // Nothing on disk is replaced: an identical file means the entry is already there,
     // a different one keeps its name and the entry takes the first free "name (n)".
     const QString leaf = item.path.components.back();
     for (int number = 1; number <= kMaxNumberedName; ++number) {
         const QString name = number == 1 ? leaf : numberedName(leaf, number);
+        // The move itself refuses a name that is held, by anything: no look-up first.
         bool taken = false;
-        if (parent->kindOf(name) == platform::ExistingKind::None) {
-            status = temp.placeAs(name, &taken);
-            if (status == TargetStatus::Ok) {
-                return;
-            }
-            if (!taken) {
-                skipForTarget(entry, status);
-                return;
-            }
+        status = temp.placeAs(name, &taken);
+        if (status == TargetStatus::Ok) {
+            return;
+        }
+        if (!taken) {
+            skipForTarget(entry, status);
+            return;
         }
         if (temp.sameContentAs(name)) {
             skip(entry, ArchiveEngine::SkipUpToDate);

@@ -1,18 +1,22 @@
 #pragma once
 
 // One Extract() call: checks the archive and the destination, then extracts the selected
-// entries one by one, raising the engine's signals on the calling thread.
+// entries one by one, raising the engine's signals on the calling thread. The entries'
+// content is decoded ahead on a worker thread (DecodePipeline); everything that touches
+// the destination, and every signal, stays on the calling thread in entry order.
 
 #include "archive_engine.h"
-#include "entry_decoder.h"
+#include "decode_pipeline.h"
 #include "entry_name.h"
 #include "zip_directory.h"
 
 #include "platform/extract_target.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <atomic>
+#include <map>
 #include <memory>
 
 namespace archive_engine {
@@ -28,12 +32,24 @@ private:
     struct Selected {
         std::size_t index;
         EntryPath path;
+        bool decoded = false; // its content comes from the pipeline
     };
 
     ArchiveEngine::Result openArchive();
     ArchiveEngine::Result prepareDestination();
     std::vector<Selected> selectEntries() const;
     ArchiveEngine::Result checkFreeSpace(const std::vector<Selected>& selected);
+    // Whether extracting the entry reads its content: the order of the checks in
+    // extractEntry() decides what is read, and this must agree with it.
+    bool needsContent(const Selected& item) const;
+    // False when the worker cannot be started.
+    bool startPipeline(std::vector<Selected>& selected);
+    // The current job's content into `output`. With `abortable`, an abort seen while
+    // waiting stops it (the result is then Stopped, with m_aborted set).
+    DecodeResult receive(EntryOutput& output, bool abortable);
+    // False when the archive file was changed since it was opened: content read ahead
+    // may then no longer be what the archive holds.
+    bool archiveUnchanged() const;
 
     void extractEntry(const Selected& item);
     // The folder holding an entry, opened (and created) below the destination.
@@ -57,16 +73,18 @@ private:
     const std::atomic<bool>& m_abortRequested;
 
     QString m_destinationHost;
+    QFile m_archiveFile; // kept open to see changes to the archive
+    std::optional<platform::FileStamp> m_archiveStamp;
     std::unique_ptr<zip, void (*)(zip*)> m_zip;
     ZipDirectory m_directory;
     platform::TargetDir m_root;
-    EntryDecoder m_decoder;
+    // Declared after m_zip and m_directory: it is stopped before they go away.
+    std::unique_ptr<DecodePipeline> m_pipeline;
 
-    // The folder of the previous entry, kept open: entries of one folder usually follow
-    // one another.
-    QStringList m_folderComponents;
-    platform::TargetDir m_folder;
-    bool m_folderValid = false;
+    // Folders opened so far, by their components below the destination: archives often
+    // alternate between a few folders. We never remove or rename anything, so a folder
+    // once opened stays the one its path names.
+    std::map<QStringList, platform::TargetDir> m_folders;
 
     std::uint64_t m_totalBytes = 0;
     std::uint64_t m_doneBytes = 0;

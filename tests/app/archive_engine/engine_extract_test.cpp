@@ -20,18 +20,6 @@ QByteArray textLike(int lines) {
     return text;
 }
 
-QByteArray noise(qsizetype size, unsigned seed) {
-    QByteArray bytes(size, '\0');
-    std::uint32_t x = seed * 2654435761u + 1;
-    for (char& c : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = char(x);
-    }
-    return bytes;
-}
-
 // The zip form of an LZMA entry: version, properties size, properties, raw LZMA1 data.
 QByteArray lzmaZipData(const QByteArray& content) {
     lzma_options_lzma options;

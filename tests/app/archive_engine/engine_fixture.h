@@ -34,6 +34,19 @@ struct Outcome {
 };
 
 // Relative path -> content for files, "<dir>" for folders, "-> target" for links.
+// Incompressible bytes, the same for the same seed.
+inline QByteArray noise(qsizetype size, unsigned seed) {
+    QByteArray bytes(size, '\0');
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (char& c : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = char(x);
+    }
+    return bytes;
+}
+
 inline std::map<QString, QByteArray> treeOf(const QString& hostDir) {
     namespace fs = std::filesystem;
     std::map<QString, QByteArray> tree;

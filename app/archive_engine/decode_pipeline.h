@@ -1,0 +1,95 @@
+#pragma once
+
+// Decodes the entries of one extraction on a worker thread, ahead of the thread that
+// writes them, so that inflating and checking the next entries overlaps with the
+// file-system work of the current one. The worker takes the jobs in order and hands each
+// one's content over in pieces, then its verdict; the bytes held between the two threads
+// are capped.
+//
+// The worker owns the archive handle from construction to destruction: libzip's zip_t is
+// not thread-safe, and one reader keeps the reads in archive order.
+
+#include "entry_decoder.h"
+#include "zip_directory.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+struct zip;
+
+namespace archive_engine {
+
+class DecodePipeline {
+public:
+    struct Job {
+        std::uint64_t index; // the entry's index in the archive
+        const ZipEntry* entry;
+    };
+
+    // A piece of the current job's content (at most EntryDecoder::kChunkSize bytes), or,
+    // with `last` set, the job's verdict.
+    struct Piece {
+        std::unique_ptr<char[]> data;
+        std::size_t size = 0;
+        std::size_t capacity = 0;
+        bool last = false;
+        DecodeResult verdict = DecodeResult::Ok;
+    };
+
+    // Content decoded but not yet taken; a larger entry still passes, piece by piece.
+    static constexpr std::size_t kMaxBytesInFlight = 64 << 20;
+
+    DecodePipeline(zip* archive, std::vector<Job> jobs);
+    // Stops the worker (within one chunk of decoding) and waits for it.
+    ~DecodePipeline();
+    DecodePipeline(const DecodePipeline&) = delete;
+    DecodePipeline& operator=(const DecodePipeline&) = delete;
+
+    // The next piece of the current job, waiting at most `timeout`; false when none came.
+    bool next(Piece* piece, std::chrono::milliseconds timeout);
+    // Hands a piece's buffer back for reuse once its content is written.
+    void recycle(Piece piece);
+    // Done with the current job, whether or not its verdict was taken: the worker drops
+    // what is left of it, and the next job becomes current.
+    void endJob();
+
+private:
+    class JobOutput;
+    struct Queued {
+        std::size_t job;
+        Piece piece;
+    };
+
+    void work();
+    // Waits for room, then queues a piece of job `job`; false when the job is no longer
+    // wanted (or everything stops).
+    bool put(std::size_t job, Piece piece);
+    static std::size_t charge(const Piece& piece);
+    // A buffer for `size` bytes: large pieces share one size and are reused, which spares
+    // the page faults of fresh allocations.
+    Piece newPiece(std::size_t size);
+
+    zip* const m_archive;
+    const std::vector<Job> m_jobs;
+    EntryDecoder m_decoder; // the worker's alone
+
+    std::mutex m_mutex;
+    std::condition_variable m_ready; // a piece was queued
+    std::condition_variable m_room;  // bytes were taken, a job ended, or stop
+    std::deque<Queued> m_queue;
+    std::size_t m_bytesInFlight = 0;
+    std::size_t m_current = 0; // the job the writing side is on
+    bool m_stop = false;
+    std::vector<std::unique_ptr<char[]>> m_spare; // chunk-sized buffers for reuse
+
+    std::thread m_worker; // last: starts once everything above is in place
+};
+
+} // namespace archive_engine
