@@ -13,11 +13,12 @@
 # --cache warm (default): every archive is read once right before each timed run, so all
 #   tools start with the archives in the page cache. --cache cold drops the page cache
 #   before each run instead (needs root; slows everyone else on the machine).
-# --settle S: seconds between removing one run's output and the next timed run (default:
-#   the kernel's dirty expiry plus one, 31 s). ext4 without a journal (as here) will not
-#   reuse an inode freed less than that long ago and scans past every one of them on each
-#   create: right after deleting 20,000 files, creating as many again takes about 1.5 to 2
-#   times as long here.
+# --settle S: seconds between removing one run's output and the next timed run (default
+#   65). ext4 without a journal (as here) will not reuse an inode freed less than a minute
+#   ago (longer while its inode table block is still dirty; the sync before each run writes
+#   it) and looks at every such inode, one by one, on each create: right after deleting
+#   20,000 files, creating as many again costs two to three times the system time. perf
+#   shows it as recently_deleted() under ext4_create.
 # Output of a run is left in the page cache (no sync inside the timing), as an interactive
 # user sees it; a sync before each run keeps the previous run's writeback out of it.
 # --only GLOB: only the archives whose file name matches (e.g. 'tiles-*'), to see one kind
@@ -30,11 +31,11 @@ corpus="/tmp/velmarch-batch-corpus"
 work="/tmp/velmarch-batch-work"
 runs=5
 cache=warm
-settle=$(($(cat /proc/sys/vm/dirty_expire_centisecs) / 100 + 1))
+settle=65
 tools=""
 only="*"
 
-usage() { sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 while (($#)); do
     case "$1" in
     --build) build=$2; shift 2 ;;
