@@ -40,6 +40,20 @@ QByteArray lzmaZipData(const QByteArray& content) {
     return QByteArray("\x10\x02\x05\x00", 4) + props + out;
 }
 
+// The zip form of an XZ entry: a whole .xz stream.
+QByteArray xzZipData(const QByteArray& content) {
+    QByteArray out(content.size() + 1024, '\0');
+    std::size_t outPos = 0;
+    EXPECT_EQ(lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr,
+                                      reinterpret_cast<const std::uint8_t*>(content.constData()),
+                                      std::size_t(content.size()),
+                                      reinterpret_cast<std::uint8_t*>(out.data()), &outPos,
+                                      std::size_t(out.size())),
+              LZMA_OK);
+    out.resize(qsizetype(outPos));
+    return out;
+}
+
 TEST_F(EngineTest, ExtractsEachMethodIntact) {
     const QByteArray text = textLike(5000);
     const QByteArray binary = noise(300000, 7);
@@ -76,7 +90,7 @@ TEST_F(EngineTest, ExtractsEachMethodIntact) {
     }
 }
 
-TEST_F(EngineTest, DecodesLzmaAndLargeDeflateStreams) {
+TEST_F(EngineTest, DecodesLzmaXzAndLargeDeflateStreams) {
     // Beyond the in-memory limit deflate goes through the streaming path.
     const QByteArray big = textLike(900000);
     ASSERT_GT(big.size(), 33 << 20);
@@ -85,11 +99,16 @@ TEST_F(EngineTest, DecodesLzmaAndLargeDeflateStreams) {
     lzma.method = 14;
     lzma.flags = 0x0002; // end-of-stream marker present
     lzma.data = lzmaZipData(small);
-    RawZip().add(lzma).add(RawZip::deflated("big.txt", big)).write(archivePath());
+    const QByteArray other = textLike(2000);
+    RawZip::Entry xz = RawZip::stored("packed.xz.txt", other);
+    xz.method = 95;
+    xz.data = xzZipData(other);
+    RawZip().add(lzma).add(xz).add(RawZip::deflated("big.txt", big)).write(archivePath());
     const Outcome out = extract();
     EXPECT_EQ(out.result, ArchiveEngine::Success);
     EXPECT_TRUE(out.skips.empty());
-    const std::map<QString, QByteArray> expected = {{"packed.lzma.txt", small}, {"big.txt", big}};
+    const std::map<QString, QByteArray> expected = {
+        {"packed.lzma.txt", small}, {"packed.xz.txt", other}, {"big.txt", big}};
     EXPECT_EQ(treeOf(outPath()), expected);
 }
 
