@@ -12,6 +12,11 @@ namespace {
 constexpr std::size_t kSmallPiece = 64 << 10;
 constexpr std::size_t kMaxSpareBuffers = 8;
 
+// Whether a piece of this size lives in a chunk-sized buffer from the spares.
+bool pooled(std::size_t size) {
+    return size > kSmallPiece && size <= EntryDecoder::kChunkSize;
+}
+
 } // namespace
 
 // Copies the decoder's chunks into pieces of their own: the decoder reuses its buffers.
@@ -59,12 +64,10 @@ std::size_t DecodePipeline::charge(const Piece& piece) {
 DecodePipeline::Piece DecodePipeline::newPiece(std::size_t size) {
     Piece piece;
     piece.size = size;
-    if (size <= kSmallPiece || size > EntryDecoder::kChunkSize) {
+    if (!pooled(size)) {
         piece.data.reset(new char[size]);
-        piece.capacity = size;
         return piece;
     }
-    piece.capacity = EntryDecoder::kChunkSize;
     {
         const std::lock_guard lock(m_mutex);
         if (!m_spare.empty()) {
@@ -78,7 +81,7 @@ DecodePipeline::Piece DecodePipeline::newPiece(std::size_t size) {
 }
 
 void DecodePipeline::recycle(Piece piece) {
-    if (piece.capacity != EntryDecoder::kChunkSize || !piece.data) {
+    if (!pooled(piece.size) || !piece.data) {
         return;
     }
     const std::lock_guard lock(m_mutex);

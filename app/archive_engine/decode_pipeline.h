@@ -38,7 +38,6 @@ public:
     struct Piece {
         std::unique_ptr<char[]> data;
         std::size_t size = 0;
-        std::size_t capacity = 0;
         bool last = false;
         DecodeResult verdict = DecodeResult::Ok;
     };
