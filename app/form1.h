@@ -5,6 +5,7 @@
 
 #include "app/archive_engine/archive_engine.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <array>
@@ -97,4 +98,5 @@ private:
     bool m_closing = false;
     QString m_lastSkipMessage;
     QString m_savedLogFile;
+    QElapsedTimer m_progressShown; // when PB1 last took a value
 };

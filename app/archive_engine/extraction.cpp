@@ -3,7 +3,6 @@
 #include "platform/volumes.h"
 
 #include <QFile>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <new>
@@ -34,10 +33,21 @@ std::optional<std::int64_t> modificationTime(const ZipEntry& entry) {
     return entry.hasModificationTime ? std::optional(entry.modificationTime) : std::nullopt;
 }
 
+bool isSeparator(QChar c) {
+    return c == u'/' || c == u'\\';
+}
+
+// The name's last non-empty component.
 QString lastComponent(const QString& name) {
-    const QStringList parts =
-        name.split(QRegularExpression(QStringLiteral("[/\\\\]")), Qt::SkipEmptyParts);
-    return parts.isEmpty() ? QString() : parts.back();
+    qsizetype end = name.size();
+    while (end > 0 && isSeparator(name[end - 1])) {
+        --end;
+    }
+    qsizetype start = end;
+    while (start > 0 && !isSeparator(name[start - 1])) {
+        --start;
+    }
+    return name.mid(start, end - start);
 }
 
 } // namespace

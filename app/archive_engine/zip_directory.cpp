@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QHash>
 
 #include <libdeflate.h>
 
@@ -65,6 +66,74 @@ std::int64_t dosTimeToEpoch(std::uint16_t time, std::uint16_t date, bool* valid)
     *valid = stamp.isValid();
     return *valid ? stamp.toSecsSinceEpoch() : 0;
 }
+
+// DOS times are local times, and converting one asks the C library for the time zone
+// each time, which rereads the zone file: thousands of entries paid for that. Entries
+// mostly share a few hours, so each hour is converted once; an hour whose offset from
+// UTC changes within it (a clock change at the half hour) is converted entry by entry.
+class DosClock {
+public:
+    std::int64_t toEpoch(std::uint16_t time, std::uint16_t date, bool* valid) {
+        const int minute = (time >> 5) & 0x3F;
+        const int second = (time & 0x1F) * 2;
+        if (minute >= 60 || second >= 60) {
+            return dosTimeToEpoch(time, date, valid);
+        }
+        const std::uint32_t hourKey = (std::uint32_t(date) << 5) | (time >> 11);
+        auto found = m_hours.constFind(hourKey);
+        if (found == m_hours.cend()) {
+            found = m_hours.insert(hourKey, startOfHour(time, date));
+        }
+        if (!found->uniform) {
+            return dosTimeToEpoch(time, date, valid);
+        }
+        *valid = true;
+        return found->start + minute * 60 + second;
+    }
+
+private:
+    struct Hour {
+        std::int64_t start = 0;
+        bool uniform = false; // valid, and one offset from UTC throughout
+    };
+
+    static Hour startOfHour(std::uint16_t time, std::uint16_t date) {
+        const auto hourOnly = std::uint16_t(time & 0xF800);
+        bool firstValid = false;
+        bool lastValid = false;
+        const std::int64_t first = dosTimeToEpoch(hourOnly, date, &firstValid);
+        const std::int64_t last =
+            dosTimeToEpoch(std::uint16_t(hourOnly | (59 << 5) | 29), date, &lastValid);
+        Hour hour;
+        hour.start = first;
+        hour.uniform = firstValid && lastValid && last - first == 59 * 60 + 58;
+        return hour;
+    }
+
+    QHash<std::uint32_t, Hour> m_hours;
+};
+
+// Local headers lie in archive order, mostly close together: they are read through a
+// window of the file rather than one read each.
+class HeaderWindow {
+public:
+    explicit HeaderWindow(QFile& file) : m_file(file) {}
+
+    QByteArray at(std::uint64_t offset, qint64 size) {
+        if (offset < m_start ||
+            offset - m_start + std::uint64_t(size) > std::uint64_t(m_bytes.size())) {
+            m_start = offset;
+            m_bytes = readAt(m_file, offset, std::max(size, kWindowSize));
+        }
+        return m_bytes.mid(qsizetype(offset - m_start), size);
+    }
+
+private:
+    static constexpr qint64 kWindowSize = 64 << 10;
+    QFile& m_file;
+    std::uint64_t m_start = 0;
+    QByteArray m_bytes;
+};
 
 struct EndRecord {
     std::uint64_t entries = 0;
@@ -183,8 +252,8 @@ bool parseExtraFields(const QByteArray& extra, ZipEntry* entry, QString* unicode
     return true;
 }
 
-void checkLocalHeader(QFile& file, std::uint64_t directoryOffset, ZipEntry* entry) {
-    const QByteArray header = readAt(file, entry->localHeaderOffset, 30);
+void checkLocalHeader(HeaderWindow& headers, std::uint64_t directoryOffset, ZipEntry* entry) {
+    const QByteArray header = headers.at(entry->localHeaderOffset, 30);
     Reader r(header);
     if (!r.has(30) || r.u32() != kLocalHeader) {
         return;
@@ -236,6 +305,8 @@ ZipDirectory readZipDirectory(QFile& archive) {
         return dir;
     }
     dir.entries.reserve(end.entries);
+    DosClock clock;
+    HeaderWindow headers(archive);
     Reader r(central);
     for (std::uint64_t i = 0; i < end.entries; ++i) {
         if (!r.has(46) || r.u32() != kCentralHeader) {
@@ -274,9 +345,9 @@ ZipDirectory readZipDirectory(QFile& archive) {
             e.name = decodeCp437(e.rawName);
         }
         if (!e.hasModificationTime) {
-            e.modificationTime = dosTimeToEpoch(dosTime, dosDate, &e.hasModificationTime);
+            e.modificationTime = clock.toEpoch(dosTime, dosDate, &e.hasModificationTime);
         }
-        checkLocalHeader(archive, end.directoryOffset, &e);
+        checkLocalHeader(headers, end.directoryOffset, &e);
         dir.entries.push_back(std::move(e));
     }
     dir.status = entriesOverlap(dir.entries) ? ZipDirectory::Overlapping : ZipDirectory::Ok;

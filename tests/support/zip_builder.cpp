@@ -199,7 +199,8 @@ QByteArray RawZip::bytes() const {
         if (m_zip64) {
             extra.u16(1).u16(16).u64(e.uncompressedSize).u64(std::uint64_t(e.data.size()));
         }
-        out.u32(0x04034b50).u16(needed).u16(e.flags).u16(e.method).u16(0).u16(0x0021).u32(e.crc);
+        out.u32(0x04034b50).u16(needed).u16(e.flags).u16(e.method).u16(e.dosTime).u16(e.dosDate);
+        out.u32(e.crc);
         out.u32(m_zip64 ? kSaturated : std::uint32_t(e.data.size()));
         out.u32(m_zip64 ? kSaturated : std::uint32_t(e.uncompressedSize));
         out.u16(std::uint64_t(e.name.size())).u16(std::uint64_t(extra.size()));
@@ -215,7 +216,7 @@ QByteArray RawZip::bytes() const {
         }
         extra.raw(e.centralExtra);
         out.u32(0x02014b50).u16(e.versionMadeBy).u16(needed).u16(e.flags).u16(e.method);
-        out.u16(0).u16(0x0021).u32(e.crc);
+        out.u16(e.dosTime).u16(e.dosDate).u32(e.crc);
         out.u32(m_zip64 ? kSaturated : std::uint32_t(e.data.size()));
         out.u32(m_zip64 ? kSaturated : std::uint32_t(e.uncompressedSize));
         out.u16(std::uint64_t(e.name.size())).u16(std::uint64_t(extra.size())).u16(0);

@@ -62,6 +62,8 @@ public:
         std::uint32_t externalAttributes = 0;
         std::uint32_t crc = 0;
         std::uint64_t uncompressedSize = 0;
+        std::uint16_t dosTime = 0;
+        std::uint16_t dosDate = 0x0021; // 1980-01-01
         QByteArray centralExtra;
         // Makes the central header point at another entry's local header.
         std::optional<std::size_t> sameHeaderAs;
