@@ -1,5 +1,6 @@
 #include "entry_decoder.h"
 
+#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 #include <lzma.h>
 #include <zip.h>
@@ -98,11 +99,9 @@ private:
 
 } // namespace
 
-EntryDecoder::EntryDecoder() : m_inflater(libdeflate_alloc_decompressor()) {}
+EntryDecoder::EntryDecoder() : m_stream(std::make_unique<inflate_state>()) {}
 
-EntryDecoder::~EntryDecoder() {
-    libdeflate_free_decompressor(m_inflater);
-}
+EntryDecoder::~EntryDecoder() = default;
 
 bool EntryDecoder::canDecode(std::uint16_t method) {
     return method == kLzma || method == kXz || zip_compression_method_supported(method, 0);
@@ -116,9 +115,8 @@ DecodeResult EntryDecoder::decode(zip_t* archive, std::uint64_t index, const Zip
     if (entry.encrypted()) {
         return DecodeResult::BadPassword; // no password is ever given
     }
-    if (entry.method == kDeflate && entry.uncompressedSize <= kInMemoryLimit &&
-        entry.compressedSize <= kInMemoryLimit && m_inflater) {
-        return inflateInMemory(archive, index, entry, output);
+    if (entry.method == kDeflate) {
+        return inflateStreaming(archive, index, entry, output);
     }
     if (entry.method == kLzma || entry.method == kXz) {
         return decodeLzma(archive, index, entry, output);
@@ -126,35 +124,49 @@ DecodeResult EntryDecoder::decode(zip_t* archive, std::uint64_t index, const Zip
     return streamThroughLibzip(archive, index, entry, output);
 }
 
-DecodeResult EntryDecoder::inflateInMemory(zip_t* archive, std::uint64_t index,
-                                           const ZipEntry& entry, EntryOutput& output) {
+DecodeResult EntryDecoder::inflateStreaming(zip_t* archive, std::uint64_t index,
+                                            const ZipEntry& entry, EntryOutput& output) {
     DecodeResult result = DecodeResult::Ok;
     const ZipFile file = openEntry(archive, index, true, &result);
     if (!file) {
         return result;
     }
     try {
-        m_input.resize(entry.compressedSize);
-        // One spare byte lets libdeflate tell "more than declared" from "exactly".
-        m_output.resize(entry.uncompressedSize + 1);
+        m_input.resize(kChunkSize);
+        m_output.resize(kChunkSize);
     } catch (const std::bad_alloc&) {
         return DecodeResult::OutOfMemory;
     }
-    if (!readExactly(file.get(), m_input.data(), entry.compressedSize)) {
-        return DecodeResult::Corrupted;
-    }
-    std::size_t produced = 0;
-    const libdeflate_result inflated =
-        libdeflate_deflate_decompress(m_inflater, m_input.data(), entry.compressedSize,
-                                      m_output.data(), m_output.size(), &produced);
-    if (inflated != LIBDEFLATE_SUCCESS || produced != entry.uncompressedSize) {
-        return DecodeResult::Corrupted;
-    }
+    inflate_state& stream = *m_stream;
+    isal_inflate_init(&stream);
+    stream.crc_flag = ISAL_DEFLATE; // raw deflate; the CRC is ours
+    std::uint64_t remaining = entry.compressedSize;
     CheckedOutput checked(entry, output);
-    for (std::size_t offset = 0; offset < produced; offset += kChunkSize) {
-        if (!checked.put(m_output.data() + offset, std::min(kChunkSize, produced - offset),
-                         &result)) {
+    while (stream.block_state != ISAL_BLOCK_FINISH) {
+        if (stream.avail_in == 0 && remaining > 0) {
+            const std::uint64_t want = std::min<std::uint64_t>(remaining, kChunkSize);
+            if (!readExactly(file.get(), m_input.data(), want)) {
+                return DecodeResult::Corrupted;
+            }
+            stream.next_in = reinterpret_cast<std::uint8_t*>(m_input.data());
+            stream.avail_in = std::uint32_t(want);
+            remaining -= want;
+        }
+        const std::uint32_t inBefore = stream.avail_in;
+        stream.next_out = reinterpret_cast<std::uint8_t*>(m_output.data());
+        stream.avail_out = std::uint32_t(kChunkSize);
+        if (isal_inflate(&stream) < 0) {
+            return DecodeResult::Corrupted;
+        }
+        const std::size_t produced = kChunkSize - stream.avail_out;
+        if (produced > 0 && !checked.put(m_output.data(), produced, &result)) {
             return result;
+        }
+        // A call that neither took input nor gave output has reached the end of the
+        // entry's data before the end of its stream.
+        if (produced == 0 && stream.avail_in == inBefore &&
+            stream.block_state != ISAL_BLOCK_FINISH) {
+            return DecodeResult::Corrupted;
         }
     }
     return checked.verdict();

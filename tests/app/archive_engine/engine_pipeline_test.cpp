@@ -227,7 +227,7 @@ TEST_F(EngineTest, SignalsArriveOnTheCallingThread) {
     link.externalAttributes = 0120777u << 16;
     zip.add(link);
     zip.add(RawZip::stored("../unsafe", "x"));
-    const QByteArray big = text(34 << 20, 7); // streamed, not inflated in one piece
+    const QByteArray big = text(34 << 20, 7); // many chunks
     zip.add(RawZip::deflated("big.txt", big));
     zip.write(archivePath());
 
