@@ -8,6 +8,11 @@
 #include <QString>
 
 #include <atomic>
+#include <memory>
+
+namespace archive_engine {
+struct DecodeMemory;
+}
 
 class ArchiveEngine : public QObject {
     Q_OBJECT
@@ -83,4 +88,7 @@ signals:
 
 private:
     std::atomic<bool> m_abort{false};
+    // Decoder and buffers kept between calls, so that a batch does not pay for fresh
+    // memory with every archive.
+    std::unique_ptr<archive_engine::DecodeMemory> m_memory;
 };

@@ -5,20 +5,6 @@
 
 namespace archive_engine {
 
-namespace {
-
-// Pieces above this size get a reusable chunk-sized buffer; smaller ones come from the
-// allocator's heap, which reuses memory by itself.
-constexpr std::size_t kSmallPiece = 64 << 10;
-constexpr std::size_t kMaxSpareBuffers = 8;
-
-// Whether a piece of this size lives in a chunk-sized buffer from the spares.
-bool pooled(std::size_t size) {
-    return size > kSmallPiece && size <= EntryDecoder::kChunkSize;
-}
-
-} // namespace
-
 // Copies the decoder's chunks into pieces of their own: the decoder reuses its buffers.
 class DecodePipeline::JobOutput : public EntryOutput {
 public:
@@ -27,12 +13,11 @@ public:
     bool consume(const char* data, std::size_t size) override {
         Piece piece;
         try {
-            piece = m_pipeline.newPiece(size);
+            piece = m_pipeline.copyToPiece(data, size);
         } catch (const std::bad_alloc&) {
             outOfMemory = true;
             return false;
         }
-        std::memcpy(piece.data.get(), data, size);
         return m_pipeline.put(m_job, std::move(piece));
     }
 
@@ -43,8 +28,8 @@ private:
     const std::size_t m_job;
 };
 
-DecodePipeline::DecodePipeline(zip* archive, std::vector<Job> jobs)
-    : m_archive(archive), m_jobs(std::move(jobs)), m_worker([this] { work(); }) {}
+DecodePipeline::DecodePipeline(zip* archive, std::vector<Job> jobs, DecodeMemory& memory)
+    : m_archive(archive), m_jobs(std::move(jobs)), m_memory(memory), m_worker([this] { work(); }) {}
 
 DecodePipeline::~DecodePipeline() {
     {
@@ -61,33 +46,20 @@ std::size_t DecodePipeline::charge(const Piece& piece) {
     return piece.size + sizeof(Queued) + 32;
 }
 
-DecodePipeline::Piece DecodePipeline::newPiece(std::size_t size) {
+DecodePipeline::Piece DecodePipeline::copyToPiece(const char* data, std::size_t size) {
+    if (!m_filling || size > EntryDecoder::kChunkSize - m_filled) {
+        m_filling.reset();
+        m_filling = m_memory.chunks.take();
+        m_filled = 0;
+    }
     Piece piece;
+    piece.buffer = m_filling;
+    char* at = m_filling.get() + m_filled;
+    std::memcpy(at, data, size);
+    piece.data = at;
     piece.size = size;
-    if (!pooled(size)) {
-        piece.data.reset(new char[size]);
-        return piece;
-    }
-    {
-        const std::lock_guard lock(m_mutex);
-        if (!m_spare.empty()) {
-            piece.data = std::move(m_spare.back());
-            m_spare.pop_back();
-            return piece;
-        }
-    }
-    piece.data.reset(new char[EntryDecoder::kChunkSize]);
+    m_filled += size;
     return piece;
-}
-
-void DecodePipeline::recycle(Piece piece) {
-    if (!pooled(piece.size) || !piece.data) {
-        return;
-    }
-    const std::lock_guard lock(m_mutex);
-    if (m_spare.size() < kMaxSpareBuffers) {
-        m_spare.push_back(std::move(piece.data));
-    }
 }
 
 bool DecodePipeline::next(Piece* piece, std::chrono::milliseconds timeout) {
@@ -150,7 +122,7 @@ void DecodePipeline::work() {
         Piece verdict;
         verdict.last = true;
         verdict.verdict =
-            m_decoder.decode(m_archive, m_jobs[job].index, *m_jobs[job].entry, output);
+            m_memory.decoder.decode(m_archive, m_jobs[job].index, *m_jobs[job].entry, output);
         if (output.outOfMemory) {
             verdict.verdict = DecodeResult::OutOfMemory;
         }

@@ -9,6 +9,7 @@
 // The worker owns the archive handle from construction to destruction: libzip's zip_t is
 // not thread-safe, and one reader keeps the reads in archive order.
 
+#include "decode_memory.h"
 #include "entry_decoder.h"
 #include "zip_directory.h"
 
@@ -34,18 +35,21 @@ public:
     };
 
     // A piece of the current job's content (at most EntryDecoder::kChunkSize bytes), or,
-    // with `last` set, the job's verdict.
+    // with `last` set, the job's verdict. Small pieces share a chunk buffer, which goes
+    // back to the pool once all of them are dropped.
     struct Piece {
-        std::unique_ptr<char[]> data;
+        std::shared_ptr<char> buffer;
+        const char* data = nullptr;
         std::size_t size = 0;
         bool last = false;
         DecodeResult verdict = DecodeResult::Ok;
     };
 
     // Content decoded but not yet taken; a larger entry still passes, piece by piece.
-    static constexpr std::size_t kMaxBytesInFlight = 64 << 20;
+    static constexpr std::size_t kMaxBytesInFlight = 16 << 20;
 
-    DecodePipeline(zip* archive, std::vector<Job> jobs);
+    // `memory` serves this pipeline alone until it is destroyed.
+    DecodePipeline(zip* archive, std::vector<Job> jobs, DecodeMemory& memory);
     // Stops the worker (within one chunk of decoding) and waits for it.
     ~DecodePipeline();
     DecodePipeline(const DecodePipeline&) = delete;
@@ -53,8 +57,6 @@ public:
 
     // The next piece of the current job, waiting at most `timeout`; false when none came.
     bool next(Piece* piece, std::chrono::milliseconds timeout);
-    // Hands a piece's buffer back for reuse once its content is written.
-    void recycle(Piece piece);
     // Done with the current job, whether or not its verdict was taken: the worker drops
     // what is left of it, and the next job becomes current.
     void endJob();
@@ -71,13 +73,15 @@ private:
     // wanted (or everything stops).
     bool put(std::size_t job, Piece piece);
     static std::size_t charge(const Piece& piece);
-    // A buffer for `size` bytes: large pieces share one size and are reused, which spares
-    // the page faults of fresh allocations.
-    Piece newPiece(std::size_t size);
+    // A piece holding a copy of `data`, cut from the chunk buffer being filled or from a
+    // new one. The worker's alone; throws std::bad_alloc.
+    Piece copyToPiece(const char* data, std::size_t size);
 
     zip* const m_archive;
     const std::vector<Job> m_jobs;
-    EntryDecoder m_decoder; // the worker's alone
+    DecodeMemory& m_memory;          // its decoder is the worker's alone
+    std::shared_ptr<char> m_filling; // the chunk buffer pieces are cut from (worker)
+    std::size_t m_filled = 0;
 
     std::mutex m_mutex;
     std::condition_variable m_ready; // a piece was queued
@@ -86,7 +90,6 @@ private:
     std::size_t m_bytesInFlight = 0;
     std::size_t m_current = 0; // the job the writing side is on
     bool m_stop = false;
-    std::vector<std::unique_ptr<char[]>> m_spare; // chunk-sized buffers for reuse
 
     std::thread m_worker; // last: starts once everything above is in place
 };

@@ -81,8 +81,10 @@ public:
     QByteArray bytes;
 };
 
-Extraction::Extraction(ArchiveEngine& engine, const std::atomic<bool>& abortRequested)
-    : m_engine(engine), m_abortRequested(abortRequested), m_zip(nullptr, [](zip* z) {
+Extraction::Extraction(ArchiveEngine& engine, const std::atomic<bool>& abortRequested,
+                       std::unique_ptr<DecodeMemory>& memory)
+    : m_engine(engine), m_abortRequested(abortRequested), m_memory(memory),
+      m_zip(nullptr, [](zip* z) {
           if (z) {
               zip_discard(z);
           }
@@ -262,7 +264,10 @@ bool Extraction::startPipeline(std::vector<Selected>& selected) {
         return true;
     }
     try {
-        m_pipeline = std::make_unique<DecodePipeline>(m_zip.get(), std::move(jobs));
+        if (!m_memory) {
+            m_memory = std::make_unique<DecodeMemory>();
+        }
+        m_pipeline = std::make_unique<DecodePipeline>(m_zip.get(), std::move(jobs), *m_memory);
     } catch (const std::system_error&) {
         return false;
     } catch (const std::bad_alloc&) {
@@ -287,8 +292,8 @@ DecodeResult Extraction::receive(EntryOutput& output, bool abortable) {
         if (piece.last) {
             return piece.verdict;
         }
-        const bool more = output.consume(piece.data.get(), piece.size);
-        m_pipeline->recycle(std::move(piece));
+        const bool more = output.consume(piece.data, piece.size);
+        piece = {}; // its buffer may go back to the pool
         if (!more) {
             return DecodeResult::Stopped;
         }

@@ -23,7 +23,9 @@ namespace archive_engine {
 
 class Extraction {
 public:
-    Extraction(ArchiveEngine& engine, const std::atomic<bool>& abortRequested);
+    // `memory` is used and, when empty, filled: the caller keeps it for the next call.
+    Extraction(ArchiveEngine& engine, const std::atomic<bool>& abortRequested,
+               std::unique_ptr<DecodeMemory>& memory);
     ~Extraction();
 
     ArchiveEngine::Result run();
@@ -71,6 +73,7 @@ private:
 
     ArchiveEngine& m_engine;
     const std::atomic<bool>& m_abortRequested;
+    std::unique_ptr<DecodeMemory>& m_memory;
 
     QString m_destinationHost;
     QFile m_archiveFile; // kept open to see changes to the archive
