@@ -51,7 +51,8 @@ bool onlyExpectedEntries(const QString& dir, const QString& archive, const QStri
 }
 
 bool noTemporaryLeft(const QString& destination) {
-    QDirIterator it(destination, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+    QDirIterator it(destination,
+                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
@@ -83,7 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QDir(s.destination).removeRecursively();
     QDir().mkpath(s.destination);
 
-    ArchiveEngine engine;
+    // One engine for the whole run, as the program keeps one: what one archive leaves in
+    // its buffers must not leak into the next.
+    static ArchiveEngine engine;
     engine.ExtractDirectory = platform::toDosPath(s.destination);
     engine.ZipFileName = platform::toDosPath(s.archive);
     const int result = engine.Extract();

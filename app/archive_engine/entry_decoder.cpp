@@ -5,6 +5,7 @@
 #include <lzma.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -132,8 +133,11 @@ DecodeResult EntryDecoder::inflateStreaming(zip_t* archive, std::uint64_t index,
         return result;
     }
     try {
-        m_input.resize(kChunkSize);
-        m_output.resize(kChunkSize);
+        // No larger than the entry needs; one byte beyond its size lets a stream that
+        // produces more than it declared be caught.
+        m_input.resize(std::size_t(std::clamp<std::uint64_t>(entry.compressedSize, 1, kChunkSize)));
+        m_output.resize(
+            std::size_t(std::min<std::uint64_t>(entry.uncompressedSize, kChunkSize - 1) + 1));
     } catch (const std::bad_alloc&) {
         return DecodeResult::OutOfMemory;
     }
@@ -144,7 +148,7 @@ DecodeResult EntryDecoder::inflateStreaming(zip_t* archive, std::uint64_t index,
     CheckedOutput checked(entry, output);
     while (stream.block_state != ISAL_BLOCK_FINISH) {
         if (stream.avail_in == 0 && remaining > 0) {
-            const std::uint64_t want = std::min<std::uint64_t>(remaining, kChunkSize);
+            const std::uint64_t want = std::min<std::uint64_t>(remaining, m_input.size());
             if (!readExactly(file.get(), m_input.data(), want)) {
                 return DecodeResult::Corrupted;
             }
@@ -154,11 +158,11 @@ DecodeResult EntryDecoder::inflateStreaming(zip_t* archive, std::uint64_t index,
         }
         const std::uint32_t inBefore = stream.avail_in;
         stream.next_out = reinterpret_cast<std::uint8_t*>(m_output.data());
-        stream.avail_out = std::uint32_t(kChunkSize);
+        stream.avail_out = std::uint32_t(m_output.size());
         if (isal_inflate(&stream) < 0) {
             return DecodeResult::Corrupted;
         }
-        const std::size_t produced = kChunkSize - stream.avail_out;
+        const std::size_t produced = m_output.size() - stream.avail_out;
         if (produced > 0 && !checked.put(m_output.data(), produced, &result)) {
             return result;
         }
