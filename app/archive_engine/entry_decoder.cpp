@@ -204,6 +204,13 @@ DecodeResult EntryDecoder::decodeLzma(zip_t* archive, std::uint64_t index, const
             return DecodeResult::Corrupted;
         }
         auto* options = static_cast<lzma_options_lzma*>(filters[0].options);
+        // The decoder allocates the whole window the header asks for, up to 4 GiB, but a
+        // match can reach no further back than the entry is long (and one that tries is
+        // damage the decoder reports).
+        if (options->dict_size > entry.uncompressedSize) {
+            options->dict_size =
+                std::uint32_t(std::max<std::uint64_t>(entry.uncompressedSize, LZMA_DICT_SIZE_MIN));
+        }
         options->ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
         options->ext_size_low = std::uint32_t(entry.uncompressedSize);
         options->ext_size_high = std::uint32_t(entry.uncompressedSize >> 32);

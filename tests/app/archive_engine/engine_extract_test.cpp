@@ -6,6 +6,8 @@
 
 #include <sys/stat.h>
 
+#include <optional>
+
 using namespace enginetest;
 using testsupport::RawZip;
 using testsupport::ZipBuilder;
@@ -21,7 +23,9 @@ QByteArray textLike(int lines) {
 }
 
 // The zip form of an LZMA entry: version, properties size, properties, raw LZMA1 data.
-QByteArray lzmaZipData(const QByteArray& content) {
+// `dictionarySize`, when given, replaces the window size the header asks for.
+QByteArray lzmaZipData(const QByteArray& content,
+                       std::optional<std::uint32_t> dictionarySize = std::nullopt) {
     lzma_options_lzma options;
     lzma_lzma_preset(&options, 6);
     lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
@@ -29,6 +33,11 @@ QByteArray lzmaZipData(const QByteArray& content) {
     lzma_properties_size(&propsSize, &filters[0]);
     QByteArray props(qsizetype(propsSize), '\0');
     lzma_properties_encode(&filters[0], reinterpret_cast<std::uint8_t*>(props.data()));
+    if (dictionarySize) {
+        for (int i = 0; i < 4; ++i) {
+            props[1 + i] = char(*dictionarySize >> (8 * i));
+        }
+    }
     QByteArray out(content.size() + 1024, '\0');
     std::size_t outPos = 0;
     EXPECT_EQ(lzma_raw_buffer_encode(
@@ -91,7 +100,7 @@ TEST_F(EngineTest, ExtractsEachMethodIntact) {
 }
 
 TEST_F(EngineTest, DecodesLzmaXzAndLargeDeflateStreams) {
-    // Beyond the in-memory limit deflate goes through the streaming path.
+    // A deflate stream of many chunks, its matches reaching across chunk boundaries.
     const QByteArray big = textLike(900000);
     ASSERT_GT(big.size(), 33 << 20);
     const QByteArray small = textLike(3000);
@@ -99,16 +108,25 @@ TEST_F(EngineTest, DecodesLzmaXzAndLargeDeflateStreams) {
     lzma.method = 14;
     lzma.flags = 0x0002; // end-of-stream marker present
     lzma.data = lzmaZipData(small);
+    // A header asking for a 4 GiB window over content whose second half repeats its first,
+    // 200 KB back: the window is cut to the entry's length, which must still reach.
+    const QByteArray half = noise(200000, 3);
+    RawZip::Entry wide = RawZip::stored("wide.lzma.bin", half + half);
+    wide.method = 14;
+    wide.flags = 0x0002;
+    wide.data = lzmaZipData(half + half, 0xFFFFFFFFu);
     const QByteArray other = textLike(2000);
     RawZip::Entry xz = RawZip::stored("packed.xz.txt", other);
     xz.method = 95;
     xz.data = xzZipData(other);
-    RawZip().add(lzma).add(xz).add(RawZip::deflated("big.txt", big)).write(archivePath());
+    RawZip().add(lzma).add(wide).add(xz).add(RawZip::deflated("big.txt", big)).write(archivePath());
     const Outcome out = extract();
     EXPECT_EQ(out.result, ArchiveEngine::Success);
     EXPECT_TRUE(out.skips.empty());
-    const std::map<QString, QByteArray> expected = {
-        {"packed.lzma.txt", small}, {"packed.xz.txt", other}, {"big.txt", big}};
+    const std::map<QString, QByteArray> expected = {{"packed.lzma.txt", small},
+                                                    {"wide.lzma.bin", half + half},
+                                                    {"packed.xz.txt", other},
+                                                    {"big.txt", big}};
     EXPECT_EQ(treeOf(outPath()), expected);
 }
 
