@@ -84,7 +84,7 @@ def main():
             blob = text_blob(rng, pool, size) if k % 3 else rng.randbytes(size)
             files.append(("src/m%02d/f%04d.dat" % (k % 17, k), blob))
         write_zip(name("small"), files)
-    # A few large entries, some beyond what the engine inflates in one piece.
+    # A few large entries, of many chunks each.
     for size in (20 << 20, 40 << 20, 64 << 20, 24 << 20, 48 << 20, 8 << 20):
         write_zip(name("large"), [("big/large.txt", text_blob(rng, pool, size))])
 
