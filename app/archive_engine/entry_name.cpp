@@ -73,6 +73,18 @@ EntryPath sanitizeEntryName(const QString& name) {
     return path;
 }
 
+QString lastComponent(const QString& name) {
+    qsizetype end = name.size();
+    while (end > 0 && isSeparator(name[end - 1])) {
+        --end;
+    }
+    qsizetype start = end;
+    while (start > 0 && !isSeparator(name[start - 1])) {
+        --start;
+    }
+    return name.mid(start, end - start);
+}
+
 bool linkStaysInside(const QStringList& linkComponents, const QByteArray& target) {
     if (target.isEmpty() || target.startsWith('/') || target.startsWith('\\')) {
         return false;

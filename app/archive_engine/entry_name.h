@@ -23,6 +23,10 @@ struct EntryPath {
 // destination: absolute and UNC names, drive letters, ".." components, control characters.
 EntryPath sanitizeEntryName(const QString& name);
 
+// The name's last non-empty part between separators, as stored (even in a name that
+// sanitizeEntryName refuses): what FilesToProcess is matched against.
+QString lastComponent(const QString& name);
+
 // Whether a symbolic link stored at `linkComponents` (its own path below the destination)
 // pointing at `target` resolves inside the destination.
 bool linkStaysInside(const QStringList& linkComponents, const QByteArray& target);

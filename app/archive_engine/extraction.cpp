@@ -33,23 +33,6 @@ std::optional<std::int64_t> modificationTime(const ZipEntry& entry) {
     return entry.hasModificationTime ? std::optional(entry.modificationTime) : std::nullopt;
 }
 
-bool isSeparator(QChar c) {
-    return c == u'/' || c == u'\\';
-}
-
-// The name's last non-empty component.
-QString lastComponent(const QString& name) {
-    qsizetype end = name.size();
-    while (end > 0 && isSeparator(name[end - 1])) {
-        --end;
-    }
-    qsizetype start = end;
-    while (start > 0 && !isSeparator(name[start - 1])) {
-        --start;
-    }
-    return name.mid(start, end - start);
-}
-
 } // namespace
 
 // Sends an entry's content to a temporary file, counting progress and watching for an
