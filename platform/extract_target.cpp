@@ -283,6 +283,14 @@ std::optional<FileStamp> stampOf(int fd) {
                      std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
+std::optional<FileId> fileIdOf(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        return std::nullopt;
+    }
+    return FileId{st.st_dev, st.st_ino};
+}
+
 std::optional<std::uint64_t> hostFreeBytes(const QString& hostPath) {
     struct statvfs st;
     if (::statvfs(hostName(hostPath).constData(), &st) != 0) {

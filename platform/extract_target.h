@@ -4,6 +4,8 @@
 // time below a destination, never through a symbolic link; output written to a
 // temporary file in its folder and moved into place under a name nobody holds yet.
 
+#include "durable_set.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -87,6 +89,8 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 std::optional<FileStamp> stampOf(int fd);
+// The identity of an open file.
+std::optional<FileId> fileIdOf(int fd);
 
 // statvfs: bytes available to an unprivileged user below a host path.
 std::optional<std::uint64_t> hostFreeBytes(const QString& hostPath);

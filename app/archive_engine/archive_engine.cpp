@@ -11,9 +11,11 @@ int ArchiveEngine::Extract() {
     // The call holds the decoding memory; a call made from one of its own signal handlers
     // finds none and makes its own.
     std::unique_ptr<archive_engine::DecodeMemory> memory = std::move(m_memory);
+    m_placed.clear();
     {
-        archive_engine::Extraction extraction(*this, m_abort, memory);
+        archive_engine::Extraction extraction(*this, m_abort, memory, m_placed);
         result = extraction.run();
+        m_archiveRead = extraction.archiveRead();
     }
     m_memory = std::move(memory);
     // An abort request ends with the call it stopped (or that saw it first); left set, it

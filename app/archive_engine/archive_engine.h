@@ -4,11 +4,14 @@
 // reports progress, skipped entries and questions by signals raised on the caller's
 // thread during the call.
 
+#include "platform/durable_set.h"
+
 #include <QObject>
 #include <QString>
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 namespace archive_engine {
 struct DecodeMemory;
@@ -74,6 +77,13 @@ public:
     // Extracts ZipFileName into ExtractDirectory; returns a Result.
     int Extract();
 
+    // The file the last Extract() read, as it was opened; unset when it could not be.
+    // Whoever deletes the archive afterwards must find this very file under its name.
+    std::optional<platform::FileId> archiveRead() const { return m_archiveRead; }
+    // Writes out, to the disk itself, everything the last Extract() placed; false when
+    // that cannot be confirmed. Only then may the archive it came from go.
+    bool syncExtracted() { return m_placed.sync(); }
+
 signals:
     // Percent of the selected entries' total size: 0 first, 100 last on success.
     void progress(qint16 percent);
@@ -91,4 +101,6 @@ private:
     // Decoder and buffers kept between calls, so that a batch does not pay for fresh
     // memory with every archive.
     std::unique_ptr<archive_engine::DecodeMemory> m_memory;
+    std::optional<platform::FileId> m_archiveRead;
+    platform::DurableSet m_placed; // the file systems the last Extract() wrote to
 };

@@ -65,8 +65,8 @@ public:
 };
 
 Extraction::Extraction(ArchiveEngine& engine, const std::atomic<bool>& abortRequested,
-                       std::unique_ptr<DecodeMemory>& memory)
-    : m_engine(engine), m_abortRequested(abortRequested), m_memory(memory),
+                       std::unique_ptr<DecodeMemory>& memory, platform::DurableSet& placed)
+    : m_engine(engine), m_abortRequested(abortRequested), m_memory(memory), m_placed(placed),
       m_zip(nullptr, [](zip* z) {
           if (z) {
               zip_discard(z);
@@ -137,6 +137,7 @@ ArchiveEngine::Result Extraction::openArchive() {
         return ArchiveEngine::CannotOpenArchive;
     }
     m_archiveStamp = platform::stampOf(m_archiveFile.handle());
+    m_archiveRead = platform::fileIdOf(m_archiveFile.handle());
     m_directory = readZipDirectory(m_archiveFile);
     switch (m_directory.status) {
     case ZipDirectory::NotAZip:
@@ -349,6 +350,9 @@ void Extraction::makeDirectory(const ZipEntry& entry, const EntryPath& path) {
     if (parent) {
         platform::TargetDir made =
             parent->openChild(path.components.back(), unixMode(entry), &status);
+        if (status == TargetStatus::Ok) {
+            m_placed.add(parent->fd());
+        }
         if (status == TargetStatus::Ok && m_folders.size() < kMaxOpenFolders) {
             m_folders.emplace(path.components, std::move(made));
         }
@@ -391,6 +395,7 @@ void Extraction::makeLink(const Selected& item) {
         bool taken = false;
         status = parent->createLink(name, target.bytes, modificationTime(entry), &taken);
         if (status == TargetStatus::Ok) {
+            m_placed.add(parent->fd());
             return;
         }
         if (!taken) {
@@ -462,6 +467,7 @@ void Extraction::writeFile(const Selected& item) {
         bool taken = false;
         status = temp.placeAs(name, &taken);
         if (status == TargetStatus::Ok) {
+            m_placed.add(parent->fd());
             return;
         }
         if (!taken) {

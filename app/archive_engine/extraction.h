@@ -24,11 +24,14 @@ namespace archive_engine {
 class Extraction {
 public:
     // `memory` is used and, when empty, filled: the caller keeps it for the next call.
+    // What is placed is recorded in `placed`, so that it can be made durable.
     Extraction(ArchiveEngine& engine, const std::atomic<bool>& abortRequested,
-               std::unique_ptr<DecodeMemory>& memory);
+               std::unique_ptr<DecodeMemory>& memory, platform::DurableSet& placed);
     ~Extraction();
 
     ArchiveEngine::Result run();
+    // The archive file as it was opened.
+    std::optional<platform::FileId> archiveRead() const { return m_archiveRead; }
 
 private:
     struct Selected {
@@ -74,6 +77,8 @@ private:
     ArchiveEngine& m_engine;
     const std::atomic<bool>& m_abortRequested;
     std::unique_ptr<DecodeMemory>& m_memory;
+    platform::DurableSet& m_placed;
+    std::optional<platform::FileId> m_archiveRead;
 
     QString m_destinationHost;
     QFile m_archiveFile; // kept open to see changes to the archive
