@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
     cmake g++ pkg-config clang-format
     qt6-base-dev qt6-svg-dev libgl-dev
-    libzip-dev libdeflate-dev liblzma-dev libisal-dev
+    libzip-dev libdeflate-dev liblzma-dev libisal-dev libbz2-dev libzstd-dev
     libgtest-dev libgmock-dev
     xvfb xauth libx11-dev
 )

@@ -28,7 +28,7 @@ private:
     const std::size_t m_job;
 };
 
-DecodePipeline::DecodePipeline(zip* archive, std::vector<Job> jobs, DecodeMemory& memory)
+DecodePipeline::DecodePipeline(QFile& archive, std::vector<Job> jobs, DecodeMemory& memory)
     : m_archive(archive), m_jobs(std::move(jobs)), m_memory(memory), m_worker([this] { work(); }) {}
 
 DecodePipeline::~DecodePipeline() {
@@ -121,8 +121,7 @@ void DecodePipeline::work() {
         JobOutput output(*this, job);
         Piece verdict;
         verdict.last = true;
-        verdict.verdict =
-            m_memory.decoder.decode(m_archive, m_jobs[job].index, *m_jobs[job].entry, output);
+        verdict.verdict = m_memory.decoder.decode(m_archive, *m_jobs[job].entry, output);
         if (output.outOfMemory) {
             verdict.verdict = DecodeResult::OutOfMemory;
         }

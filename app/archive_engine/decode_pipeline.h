@@ -6,9 +6,10 @@
 // one's content over in pieces, then its verdict; the bytes held between the two threads
 // are capped.
 //
-// The worker owns the archive handle from construction to destruction: libzip's zip_t is
-// not thread-safe, and one reader keeps the reads in archive order.
+// The worker is the archive file's one reader from construction to destruction, which
+// keeps the reads in archive order.
 
+#include "archive_reader.h"
 #include "decode_memory.h"
 #include "entry_decoder.h"
 #include "zip_directory.h"
@@ -23,14 +24,11 @@
 #include <thread>
 #include <vector>
 
-struct zip;
-
 namespace archive_engine {
 
 class DecodePipeline {
 public:
     struct Job {
-        std::uint64_t index; // the entry's index in the archive
         const ZipEntry* entry;
     };
 
@@ -49,7 +47,7 @@ public:
     static constexpr std::size_t kMaxBytesInFlight = 16 << 20;
 
     // `memory` serves this pipeline alone until it is destroyed.
-    DecodePipeline(zip* archive, std::vector<Job> jobs, DecodeMemory& memory);
+    DecodePipeline(QFile& archive, std::vector<Job> jobs, DecodeMemory& memory);
     // Stops the worker (within one chunk of decoding) and waits for it.
     ~DecodePipeline();
     DecodePipeline(const DecodePipeline&) = delete;
@@ -77,7 +75,7 @@ private:
     // new one. The worker's alone; throws std::bad_alloc.
     Piece copyToPiece(const char* data, std::size_t size);
 
-    zip* const m_archive;
+    ArchiveReader m_archive; // the worker's alone
     const std::vector<Job> m_jobs;
     DecodeMemory& m_memory;          // its decoder is the worker's alone
     std::shared_ptr<char> m_filling; // the chunk buffer pieces are cut from (worker)

@@ -1,10 +1,11 @@
 #pragma once
 
-// Turns one entry's stored bytes into its content: deflate through ISA-L's streaming
-// inflater (several times faster than zlib and, like it, bounded in memory and in the work
-// between two chunks), LZMA and XZ through liblzma (which this libzip cannot read), and
-// everything else through libzip's own streams. Sizes and CRC-32 are checked here for
-// every method; the output side decides where the bytes go.
+// Turns one entry's stored bytes into its content, with each method's best packaged
+// decoder: deflate through ISA-L's streaming inflater (several times faster than zlib and,
+// like it, bounded in memory and in the work between two chunks), bzip2 through libbz2,
+// LZMA and XZ through liblzma, zstd through libzstd; Deflate64, which no library offers,
+// through our own. Sizes and CRC-32 are checked here for every method; the output side
+// decides where the bytes go.
 
 #include "zip_directory.h"
 
@@ -12,10 +13,9 @@
 #include <cstdint>
 #include <memory>
 
-struct zip;
-struct inflate_state;
-
 namespace archive_engine {
+
+class ArchiveReader;
 
 // Receives an entry's content in chunks of at most kChunkSize bytes. Returning false
 // stops decoding (the output knows why: a write error or an abort).
@@ -57,6 +57,8 @@ enum class DecodeResult {
     Stopped, // the output refused more
 };
 
+struct DecoderState;
+
 class EntryDecoder {
 public:
     // Output is handed over in chunks of at most this size, so that an abort is seen at
@@ -68,23 +70,14 @@ public:
     EntryDecoder(const EntryDecoder&) = delete;
     EntryDecoder& operator=(const EntryDecoder&) = delete;
 
-    // Whether the method can be decoded at all (with or without libzip's help).
+    // Whether the method can be decoded at all.
     static bool canDecode(std::uint16_t method);
 
-    DecodeResult decode(zip* archive, std::uint64_t index, const ZipEntry& entry,
-                        EntryOutput& output);
+    // Decodes the entry's stored bytes, which lie where its vetted directory entry says.
+    DecodeResult decode(ArchiveReader& archive, const ZipEntry& entry, EntryOutput& output);
 
 private:
-    DecodeResult inflateStreaming(zip* archive, std::uint64_t index, const ZipEntry& entry,
-                                  EntryOutput& output);
-    DecodeResult decodeLzma(zip* archive, std::uint64_t index, const ZipEntry& entry,
-                            EntryOutput& output);
-    DecodeResult streamThroughLibzip(zip* archive, std::uint64_t index, const ZipEntry& entry,
-                                     EntryOutput& output);
-
-    std::unique_ptr<inflate_state> m_stream; // ISA-L's state, large: kept between entries
-    ScratchBuffer m_input;
-    ScratchBuffer m_output;
+    std::unique_ptr<DecoderState> m_state;
 };
 
 } // namespace archive_engine

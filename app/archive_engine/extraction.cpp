@@ -1,5 +1,6 @@
 #include "extraction.h"
 
+#include "platform/folder_times.h"
 #include "platform/volumes.h"
 
 #include <QFile>
@@ -7,8 +8,6 @@
 #include <algorithm>
 #include <new>
 #include <system_error>
-
-#include <zip.h>
 
 namespace archive_engine {
 
@@ -66,12 +65,7 @@ public:
 
 Extraction::Extraction(ArchiveEngine& engine, const std::atomic<bool>& abortRequested,
                        std::unique_ptr<DecodeMemory>& memory, platform::DurableSet& placed)
-    : m_engine(engine), m_abortRequested(abortRequested), m_memory(memory), m_placed(placed),
-      m_zip(nullptr, [](zip* z) {
-          if (z) {
-              zip_discard(z);
-          }
-      }) {}
+    : m_engine(engine), m_abortRequested(abortRequested), m_memory(memory), m_placed(placed) {}
 
 Extraction::~Extraction() = default;
 
@@ -116,6 +110,7 @@ ArchiveEngine::Result Extraction::run() {
     if (m_aborted) {
         return ArchiveEngine::Aborted;
     }
+    setFolderTimes();
     if (m_spaceSkips) {
         return ArchiveEngine::InsufficientSpace;
     }
@@ -147,16 +142,6 @@ ArchiveEngine::Result Extraction::openArchive() {
         return ArchiveEngine::CorruptArchive;
     case ZipDirectory::Ok:
         break;
-    }
-    int error = 0;
-    m_zip.reset(zip_open(QFile::encodeName(host).constData(), ZIP_RDONLY, &error));
-    if (!m_zip) {
-        return error == ZIP_ER_INCONS ? ArchiveEngine::CorruptArchive
-                                      : ArchiveEngine::CannotOpenArchive;
-    }
-    // Both readings must describe the same entries, index for index.
-    if (zip_get_num_entries(m_zip.get(), 0) != zip_int64_t(m_directory.entries.size())) {
-        return ArchiveEngine::CorruptArchive;
     }
     return ArchiveEngine::Success;
 }
@@ -233,7 +218,7 @@ bool Extraction::needsContent(const Selected& item) const {
     if (entry.isSymlink()) {
         return entry.uncompressedSize <= kMaxLinkTarget && entry.dataIntact;
     }
-    return entry.dataIntact && EntryDecoder::canDecode(entry.method) && !entry.encrypted();
+    return entry.dataIntact && !entry.encrypted() && EntryDecoder::canDecode(entry.method);
 }
 
 bool Extraction::startPipeline(std::vector<Selected>& selected) {
@@ -241,7 +226,7 @@ bool Extraction::startPipeline(std::vector<Selected>& selected) {
     for (Selected& item : selected) {
         item.decoded = needsContent(item);
         if (item.decoded) {
-            jobs.push_back({item.index, &m_directory.entries[item.index]});
+            jobs.push_back({&m_directory.entries[item.index]});
         }
     }
     if (jobs.empty()) {
@@ -251,7 +236,7 @@ bool Extraction::startPipeline(std::vector<Selected>& selected) {
         if (!m_memory) {
             m_memory = std::make_unique<DecodeMemory>();
         }
-        m_pipeline = std::make_unique<DecodePipeline>(m_zip.get(), std::move(jobs), *m_memory);
+        m_pipeline = std::make_unique<DecodePipeline>(m_archiveFile, std::move(jobs), *m_memory);
     } catch (const std::system_error&) {
         return false;
     } catch (const std::bad_alloc&) {
@@ -352,6 +337,9 @@ void Extraction::makeDirectory(const ZipEntry& entry, const EntryPath& path) {
             parent->openChild(path.components.back(), unixMode(entry), &status);
         if (status == TargetStatus::Ok) {
             m_placed.add(parent->fd());
+            if (entry.hasModificationTime) {
+                m_folderTimes.emplace_back(path.components, entry.modificationTime);
+            }
         }
         if (status == TargetStatus::Ok && m_folders.size() < kMaxOpenFolders) {
             m_folders.emplace(path.components, std::move(made));
@@ -359,6 +347,16 @@ void Extraction::makeDirectory(const ZipEntry& entry, const EntryPath& path) {
     }
     if (status != TargetStatus::Ok) {
         skipForTarget(entry, status);
+    }
+}
+
+void Extraction::setFolderTimes() {
+    for (const auto& [components, mtime] : m_folderTimes) {
+        TargetStatus status;
+        // A time that cannot be set loses nothing of the content: not a skip.
+        if (const platform::TargetDir* parent = parentFolder(components, &status)) {
+            platform::setFolderTime(*parent, components.back(), mtime);
+        }
     }
 }
 
@@ -412,12 +410,12 @@ void Extraction::makeLink(const Selected& item) {
 
 void Extraction::writeFile(const Selected& item) {
     const ZipEntry& entry = m_directory.entries[item.index];
-    if (!EntryDecoder::canDecode(entry.method)) {
-        skip(entry, ArchiveEngine::SkipUnknownMethod);
-        return;
-    }
     if (entry.encrypted()) {
         skip(entry, ArchiveEngine::SkipBadPassword);
+        return;
+    }
+    if (!EntryDecoder::canDecode(entry.method)) {
+        skip(entry, ArchiveEngine::SkipUnknownMethod);
         return;
     }
     TargetStatus status;

@@ -61,6 +61,8 @@ private:
     const platform::TargetDir* parentFolder(const QStringList& components,
                                             platform::TargetStatus* status);
     void makeDirectory(const ZipEntry& entry, const EntryPath& path);
+    // Gives the archive's folders their times, once nothing more is placed in them.
+    void setFolderTimes();
     void makeLink(const Selected& item);
     void writeFile(const Selected& item);
 
@@ -83,16 +85,17 @@ private:
     QString m_destinationHost;
     QFile m_archiveFile; // kept open to see changes to the archive
     std::optional<platform::FileStamp> m_archiveStamp;
-    std::unique_ptr<zip, void (*)(zip*)> m_zip;
     ZipDirectory m_directory;
     platform::TargetDir m_root;
-    // Declared after m_zip and m_directory: it is stopped before they go away.
+    // Declared after the archive and its directory: it is stopped before they go away.
     std::unique_ptr<DecodePipeline> m_pipeline;
 
     // Folders opened so far, by their components below the destination: archives often
     // alternate between a few folders. We never remove or rename anything, so a folder
     // once opened stays the one its path names.
     std::map<QStringList, platform::TargetDir> m_folders;
+    // Folder entries with a time of their own, by their components below the destination.
+    std::vector<std::pair<QStringList, std::int64_t>> m_folderTimes;
 
     std::uint64_t m_totalBytes = 0;
     std::uint64_t m_doneBytes = 0;

@@ -79,9 +79,9 @@ TEST_F(DestinationFaultTest, ADiskFillingUpDuringAnEntryFailsThatArchiveAndLeave
     runIntoOut();
 
     ASSERT_GT(filler, 0) << "the disk was never filled";
-    ASSERT_EQ(atTheFill.size(), 2)
+    // big.bin is being written to a file with no name yet: only first.bin is visible.
+    ASSERT_EQ(atTheFill, QStringList{QStringLiteral("first.bin")})
         << "filled while big.bin was half-written: " << qPrintable(atTheFill.join(u' '));
-    EXPECT_TRUE(atTheFill.contains(QStringLiteral("first.bin")));
     EXPECT_EQ(logLines(), (QStringList{failed("fill.zip"), fine("later.zip")}));
     EXPECT_TRUE(QFile::exists(src("fill.zip"))) << "a failed archive stays";
     EXPECT_FALSE(QFile::exists(src("later.zip")));

@@ -65,7 +65,14 @@ TEST_F(EngineTest, DamagedEntriesAreSkippedWithTheirReason) {
         {"truncated deflate stream", truncated(), ArchiveEngine::SkipCorrupted},
         {"corrupt deflate stream", garbage(), ArchiveEngine::SkipCorrupted},
         {"unknown method", method(77), ArchiveEngine::SkipUnknownMethod},
-        {"deflate64", method(9), ArchiveEngine::SkipUnknownMethod},
+        {"PPMd", method(98), ArchiveEngine::SkipUnknownMethod},
+        {"AES, its own method number",
+         [&] {
+             RawZip::Entry e = method(99);
+             e.flags |= 0x0001;
+             return e;
+         }(),
+         ArchiveEngine::SkipBadPassword},
         {"deflated, more bytes than declared", sizeLie(RawZip::deflated("bad.txt", content)),
          ArchiveEngine::SkipCorrupted},
         {"stored, more bytes than declared", sizeLie(RawZip::stored("bad.txt", content)),
