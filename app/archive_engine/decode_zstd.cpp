@@ -13,11 +13,11 @@ namespace archive_engine {
 namespace {
 
 // The largest window a frame may ask for: enough for the whole entry, and never less than
-// what the common compression levels use whatever the content's size (8 MiB), so that a
-// stream written without knowing its size still decodes. A larger request is damage or
+// zstd's own default limit (128 MiB), so that whatever the zstd tool decodes by default
+// decodes here too. A larger request is damage or
 // an attempt to make us allocate: the frame is refused.
 int windowLogFor(std::uint64_t size) {
-    constexpr int kFloor = 23;
+    constexpr int kFloor = 27;
     const int needed = size <= 1 ? 0 : int(std::bit_width(size - 1));
     return std::clamp(needed, kFloor, ZSTD_dParam_getBounds(ZSTD_d_windowLogMax).upperBound);
 }
