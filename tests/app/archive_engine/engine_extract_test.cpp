@@ -222,6 +222,31 @@ TEST_F(EngineTest, AppliesTimesAndUnixPermissions) {
     EXPECT_EQ(st.st_mode & 07777, 0777u);
 }
 
+TEST_F(EngineTest, FoldersKeepTheirTimesAfterTheirContentIsPlaced) {
+    // Folder entries come first, as archivers write them; the files placed in them later
+    // would move a time set on creation to now.
+    auto folder = [](const QByteArray& name, std::uint32_t mtime) {
+        RawZip::Entry e = RawZip::stored(name, "");
+        e.centralExtra = QByteArray("\x55\x54\x05\x00\x01", 5);
+        for (int i = 0; i < 4; ++i) {
+            e.centralExtra += char(mtime >> (8 * i));
+        }
+        return e;
+    };
+    RawZip()
+        .add(folder("d/", 1262304000))
+        .add(folder("d/e/", 1293840000))
+        .add(RawZip::stored("d/e/f.txt", "f"))
+        .add(RawZip::stored("d/g.txt", "g"))
+        .write(archivePath());
+    ASSERT_EQ(extract().result, ArchiveEngine::Success);
+    struct stat st;
+    ASSERT_EQ(::lstat(host("out/d").toUtf8().constData(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1262304000);
+    ASSERT_EQ(::lstat(host("out/d/e").toUtf8().constData(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1293840000);
+}
+
 TEST_F(EngineTest, IdenticalFileIsUpToDateAndDifferentOneIsKept) {
     ZipBuilder()
         .addFile("same.txt", "same")
