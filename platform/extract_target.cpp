@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
 #include <random>
@@ -52,6 +53,24 @@ std::optional<std::array<timespec, 2>> timesOf(std::optional<std::int64_t> mtime
     return std::array<timespec, 2>{stamp, stamp};
 }
 
+// The name under which the kernel lets an open file be linked into a folder.
+QByteArray procPathOf(int fd) {
+    return "/proc/self/fd/" + QByteArray::number(fd);
+}
+
+// Whether an O_TMPFILE open failed only because the file system (or the kernel) lacks it.
+bool lacksUnnamedFiles(int error) {
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+// Whether the file open as `fd` can be named through /proc, which may not be mounted.
+bool nameableThroughProc(int fd) {
+    struct stat viaProc;
+    struct stat own;
+    return ::stat(procPathOf(fd).constData(), &viaProc) == 0 && ::fstat(fd, &own) == 0 &&
+           viaProc.st_dev == own.st_dev && viaProc.st_ino == own.st_ino;
+}
+
 bool readFully(int fd, char* buffer, std::size_t size, off_t offset) {
     while (size > 0) {
         const ssize_t n = ::pread(fd, buffer, size, offset);
@@ -68,7 +87,154 @@ bool readFully(int fd, char* buffer, std::size_t size, off_t offset) {
     return true;
 }
 
+// The kernel's own bound on the links one path may go through.
+constexpr int kMaxLinkExpansions = 40;
+
+// Folders from the root down to where a walk stands, opened one at a time without
+// following a link; the root's descriptor is borrowed.
+class FolderStack {
+public:
+    explicit FolderStack(int rootFd) : m_fds{rootFd} {}
+    ~FolderStack() {
+        while (!atRoot()) {
+            ascend();
+        }
+    }
+    FolderStack(const FolderStack&) = delete;
+    FolderStack& operator=(const FolderStack&) = delete;
+
+    int top() const { return m_fds.back(); }
+    bool atRoot() const { return m_fds.size() == 1; }
+    bool descend(const QByteArray& name) {
+        const int fd =
+            ::openat(top(), name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            return false;
+        }
+        m_fds.push_back(fd);
+        return true;
+    }
+    void ascend() {
+        ::close(m_fds.back());
+        m_fds.pop_back();
+    }
+
+private:
+    std::vector<int> m_fds;
+};
+
+// A target another system would read with "\" as a separator as absolute or climbing.
+// The host reads "\" as a plain character, but refusing such a target costs nothing.
+bool climbsElsewhere(const QByteArray& target) {
+    if (target.startsWith('\\')) {
+        return true;
+    }
+    for (const QByteArray& part : target.split('/')) {
+        if (part.contains('\\') && part.split('\\').contains(QByteArrayLiteral(".."))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
+
+// Why links accepted one by one never resolve outside together, whatever their order:
+// nothing the engine makes replaces or removes a name, so what the walk below saw stays as
+// it saw it (folders stay folders, links keep their targets). The walk takes the kernel's
+// steps over those names and never climbs above the root. Past a name that is missing or
+// not a folder, later entries may still make anything, links included, so from there on
+// it accepts descents only. A later resolution of the link therefore repeats the walk up
+// to that name and then only descends: into a real folder, still inside, or through a
+// link made later, which was accepted in its turn from the folder it sits in, the very
+// folder the resolution stands in; the same argument on that shorter resolution keeps it
+// inside. Missing folders of the link's own path are made as real folders before the
+// link, so ".." may climb back out of them.
+bool linkStaysInside(const TargetDir& root, const QStringList& folder, const QByteArray& target) {
+    if (target.isEmpty() || target.contains('\0') || target.startsWith('/') ||
+        climbsElsewhere(target)) {
+        return false;
+    }
+    FolderStack at(root.fd());
+    struct stat st;
+    qsizetype toCreate = 0;
+    for (const QString& component : folder) {
+        const QByteArray name = hostName(component);
+        if (name.isEmpty() || name == "." || name == ".." || name.contains('/')) {
+            return false;
+        }
+        if (toCreate > 0) {
+            ++toCreate;
+        } else if (::fstatat(at.top(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) {
+                return false;
+            }
+            toCreate = 1;
+        } else if (!S_ISDIR(st.st_mode) || !at.descend(name)) {
+            // A link or a file: the link could not be made inside a real folder here.
+            return false;
+        }
+    }
+    // Components still to walk, the next one last.
+    std::vector<QByteArray> pending;
+    const auto prepend = [&pending](const QByteArray& path) {
+        const QList<QByteArray> parts = path.split('/');
+        pending.insert(pending.end(), parts.rbegin(), parts.rend());
+    };
+    prepend(target);
+    int expansions = 0;
+    bool pastMissing = false;
+    while (!pending.empty()) {
+        const QByteArray name = std::move(pending.back());
+        pending.pop_back();
+        if (name.isEmpty() || name == ".") {
+            continue;
+        }
+        if (name == "..") {
+            if (pastMissing || (toCreate == 0 && at.atRoot())) {
+                return false;
+            }
+            if (toCreate > 0) {
+                --toCreate;
+            } else {
+                at.ascend();
+            }
+            continue;
+        }
+        if (pastMissing) {
+            continue;
+        }
+        if (toCreate > 0) {
+            pastMissing = true;
+            continue;
+        }
+        if (::fstatat(at.top(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) {
+                return false;
+            }
+            pastMissing = true;
+        } else if (S_ISDIR(st.st_mode)) {
+            if (!at.descend(name)) {
+                return false;
+            }
+        } else if (S_ISLNK(st.st_mode)) {
+            if (++expansions > kMaxLinkExpansions) {
+                return false;
+            }
+            std::array<char, PATH_MAX> buffer;
+            const ssize_t n =
+                ::readlinkat(at.top(), name.constData(), buffer.data(), buffer.size());
+            if (n <= 0 || std::size_t(n) >= buffer.size() || buffer[0] == '/') {
+                return false;
+            }
+            // Relative to the folder holding the link: where the walk stands.
+            prepend(QByteArray(buffer.data(), n));
+        } else {
+            pastMissing = true;
+        }
+    }
+    return true;
+}
 
 TargetDir::~TargetDir() {
     closeFd(m_fd);
@@ -168,6 +334,15 @@ TargetStatus TempOutput::create(const TargetDir& dir) {
     discard();
     m_dirFd = dir.fd();
     m_size = 0;
+    // Unnamed until placed: nothing is left behind however the process ends.
+    m_fd = ::openat(m_dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (m_fd >= 0 && nameableThroughProc(m_fd)) {
+        return TargetStatus::Ok;
+    }
+    if (m_fd < 0 && !lacksUnnamedFiles(errno)) {
+        return statusOf(errno);
+    }
+    closeFd(m_fd);
     for (int attempt = 0; attempt < 100; ++attempt) {
         // A hidden name of our own that no entry is likely to carry; O_EXCL settles the
         // rare clash.
@@ -209,6 +384,10 @@ TargetStatus TempOutput::finish(int unixMode, std::optional<std::int64_t> mtime)
     if (const auto times = timesOf(mtime)) {
         ::futimens(m_fd, times->data());
     }
+    if (unnamed()) {
+        // Needs its descriptor until placed; placeAs closes it.
+        return TargetStatus::Ok;
+    }
     // Close before placing: a full disk or a failing network share can report a lost
     // write only now.
     const int result = ::close(m_fd);
@@ -224,7 +403,8 @@ bool TempOutput::sameContentAs(const QString& name) const {
         return false;
     }
     const int existing = ::openat(m_dirFd, n.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    const int ours = ::openat(m_dirFd, m_name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int ours =
+        unnamed() ? m_fd : ::openat(m_dirFd, m_name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     bool same = existing >= 0 && ours >= 0;
     constexpr std::size_t kChunk = 1 << 20;
     std::vector<char> a(same ? kChunk : 0);
@@ -238,7 +418,7 @@ bool TempOutput::sameContentAs(const QString& name) const {
     if (existing >= 0) {
         ::close(existing);
     }
-    if (ours >= 0) {
+    if (ours >= 0 && ours != m_fd) {
         ::close(ours);
     }
     return same;
@@ -247,6 +427,9 @@ bool TempOutput::sameContentAs(const QString& name) const {
 TargetStatus TempOutput::placeAs(const QString& name, bool* taken) {
     const QByteArray n = hostName(name);
     *taken = false;
+    if (unnamed()) {
+        return placeUnnamed(n, taken);
+    }
     if (::renameat2(m_dirFd, m_name.constData(), m_dirFd, n.constData(), RENAME_NOREPLACE) == 0) {
         m_name.clear();
         return TargetStatus::Ok;
@@ -264,6 +447,31 @@ TargetStatus TempOutput::placeAs(const QString& name, bool* taken) {
     ::unlinkat(m_dirFd, m_name.constData(), 0);
     m_name.clear();
     return TargetStatus::Ok;
+}
+
+TargetStatus TempOutput::placeUnnamed(const QByteArray& name, bool* taken) {
+    // Fails with EEXIST when the name is held, as the rename of a named file does.
+    if (::linkat(AT_FDCWD, procPathOf(m_fd).constData(), m_dirFd, name.constData(),
+                 AT_SYMLINK_FOLLOW) != 0) {
+        *taken = errno == EEXIST;
+        return statusOf(errno);
+    }
+    struct stat placed;
+    const bool known = ::fstat(m_fd, &placed) == 0;
+    // A full disk or a failing network share can report a lost write only at close: the
+    // name just placed is taken back then, if it still holds this file.
+    const int result = ::close(m_fd);
+    m_fd = -1;
+    if (result == 0) {
+        return TargetStatus::Ok;
+    }
+    const int error = errno;
+    struct stat now;
+    if (known && ::fstatat(m_dirFd, name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        now.st_dev == placed.st_dev && now.st_ino == placed.st_ino) {
+        ::unlinkat(m_dirFd, name.constData(), 0);
+    }
+    return statusOf(error);
 }
 
 void TempOutput::discard() {

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
@@ -57,7 +58,15 @@ private:
     int m_fd = -1;
 };
 
-// A temporary file in a target folder; removed unless placed.
+// Whether a symbolic link to `target`, about to be created in `folder` (plain names below
+// `root`, created as real folders by the caller), resolves inside `root`, the destination
+// read as it stands: every link already there is followed, within `root` only. Refused:
+// absolute targets, ".." above the root or after a name that is missing or not a folder
+// (a later entry could make it a link), more than 40 links on the way, a NUL.
+bool linkStaysInside(const TargetDir& root, const QStringList& folder, const QByteArray& target);
+
+// A temporary file in a target folder: unnamed where the file system allows it, so that
+// not even a killed process leaves it behind; removed unless placed.
 class TempOutput {
 public:
     TempOutput() = default;
@@ -76,6 +85,10 @@ public:
     void discard();
 
 private:
+    // An O_TMPFILE file, open until placed; a named one is closed by finish.
+    bool unnamed() const { return m_fd >= 0 && m_name.isEmpty(); }
+    TargetStatus placeUnnamed(const QByteArray& name, bool* taken);
+
     int m_dirFd = -1;
     int m_fd = -1;
     QByteArray m_name;
