@@ -2,18 +2,73 @@
 
 #include "extraction.h"
 
+#include "platform/extract_target.h"
+#include "platform/volumes.h"
+
+namespace {
+
+// The core's events, raised as the engine's signals.
+class SignalSink : public archive_engine::ExtractionSink {
+public:
+    SignalSink(ArchiveEngine& engine, const QString& directoryAsGiven)
+        : m_engine(engine), m_directory(directoryAsGiven) {}
+
+    void progress(int percent) override { emit m_engine.progress(qint16(percent)); }
+    void entryStarted(const QString& entryName) override { emit m_engine.entryStarted(entryName); }
+    void skipped(const QString& entryName, archive_engine::SkipReason reason) override {
+        emit m_engine.skippingFile(entryName, reason);
+    }
+    bool createDestination() override {
+        qint16 answer = 0;
+        emit m_engine.queryCreateDirectory(m_directory, answer);
+        return answer != 0;
+    }
+
+private:
+    ArchiveEngine& m_engine;
+    const QString m_directory;
+};
+
+std::optional<QString> hostPathOf(const QString& dosPath) {
+    const platform::Resolved resolved = platform::resolve(dosPath);
+    return resolved.error == 0 ? std::optional(resolved.hostPath) : std::nullopt;
+}
+
+// A test drive may state its own free-space figure; otherwise the file system is asked.
+std::optional<std::uint64_t> freeBytesBelow(const QString& hostPath) {
+    if (const platform::Volume* volume = platform::volumeTable().containing(hostPath);
+        volume && volume->freeBytes) {
+        return volume->freeBytes;
+    }
+    return platform::hostFreeBytes(hostPath);
+}
+
+} // namespace
+
 ArchiveEngine::ArchiveEngine(QObject* parent) : QObject(parent) {}
 
 ArchiveEngine::~ArchiveEngine() = default;
 
 int ArchiveEngine::Extract() {
+    archive_engine::ExtractionRequest request;
+    const QString archive = platform::toHostPath(ZipFileName);
+    if (!archive.isEmpty()) {
+        request.archive = archive;
+    }
+    request.destination =
+        ExtractDirectory.trimmed().isEmpty() ? QString() : hostPathOf(ExtractDirectory);
+    request.filesToProcess = FilesToProcess;
+    request.recurse = recurse;
+    request.freeSpace = freeBytesBelow;
+    SignalSink sink(*this, ExtractDirectory);
+
     Result result;
     // The call holds the decoding memory; a call made from one of its own signal handlers
     // finds none and makes its own.
     std::unique_ptr<archive_engine::DecodeMemory> memory = std::move(m_memory);
     m_placed.clear();
     {
-        archive_engine::Extraction extraction(*this, m_abort, memory, m_placed);
+        archive_engine::Extraction extraction(request, sink, m_abort, memory, m_placed);
         result = extraction.run();
         m_archiveRead = extraction.archiveRead();
     }

@@ -2,7 +2,10 @@
 
 // The archive engine: extracts one zip archive per Extract() call into a directory, and
 // reports progress, skipped entries and questions by signals raised on the caller's
-// thread during the call.
+// thread during the call. It maps its properties (DOS paths) and signals onto the
+// engine's core (Extraction), which works in host paths.
+
+#include "extraction_request.h"
 
 #include "platform/durable_set.h"
 
@@ -20,42 +23,11 @@ struct DecodeMemory;
 class ArchiveEngine : public QObject {
     Q_OBJECT
 public:
-    // Extract() results. Success means nothing of the archive was lost.
-    enum Result : int {
-        Success = 0,
-        NothingToExtract = 40,
-        CannotOpenArchive = 2, // missing, unreadable, or not a zip archive
-        DestinationEmpty = 3,
-        DestinationMissing = 4, // missing and not created (question answered 0)
-        // A file sits where the directory should be, it cannot be created, or we may
-        // not create entries in it. Checked before any entry is written.
-        DestinationNotWritable = 5,
-        EntriesSkipped = 6, // one or more entries were skipped for an error
-        Aborted = 7,
-        // The declared total exceeds the free space (nothing written), or the disk filled
-        // up while writing (the entries concerned skipped).
-        InsufficientSpace = 8,
-        CorruptArchive = 9, // the archive as a whole is damaged (overlapping entries ...)
-    };
-    Q_ENUM(Result)
-
-    // Skip reasons. The first seven are the conditions a user is told about; the rest are
-    // refusals that protect the destination.
-    enum SkipReason : qint16 {
-        SkipFileNotFound = 1,
-        SkipUnknownMethod = 2,
-        SkipBadCrc = 3,
-        SkipUpToDate = 4,
-        SkipCannotOpen = 5,
-        SkipBadPassword = 6,
-        SkipCorrupted = 7,
-        SkipUnsafePath = 100,  // absolute, drive letter, UNC or ".." name
-        SkipLinkEscapes = 101, // a link that is absolute or leaves the destination
-        SkipThroughLink = 102, // the entry's folder is a link
-        SkipInsufficientSpace = 103,
-        SkipAborted = 104,
-    };
-    Q_ENUM(SkipReason)
+    // Extract() results and skip reasons, as the core gives them.
+    using Result = archive_engine::Result;
+    using enum archive_engine::Result;
+    using SkipReason = archive_engine::SkipReason;
+    using enum archive_engine::SkipReason;
 
     explicit ArchiveEngine(QObject* parent = nullptr);
     ~ArchiveEngine() override;

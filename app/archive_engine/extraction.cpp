@@ -1,7 +1,6 @@
 #include "extraction.h"
 
 #include "platform/folder_times.h"
-#include "platform/volumes.h"
 
 #include <QFile>
 
@@ -63,37 +62,39 @@ public:
     QByteArray bytes;
 };
 
-Extraction::Extraction(ArchiveEngine& engine, const std::atomic<bool>& abortRequested,
+Extraction::Extraction(const ExtractionRequest& request, ExtractionSink& sink,
+                       const std::atomic<bool>& abortRequested,
                        std::unique_ptr<DecodeMemory>& memory, platform::DurableSet& placed)
-    : m_engine(engine), m_abortRequested(abortRequested), m_memory(memory), m_placed(placed) {}
+    : m_request(request), m_sink(sink), m_abortRequested(abortRequested), m_memory(memory),
+      m_placed(placed) {}
 
 Extraction::~Extraction() = default;
 
-ArchiveEngine::Result Extraction::run() {
+Result Extraction::run() {
     // Never fall back to the process's working directory: it is not what anybody chose.
-    if (m_engine.ExtractDirectory.trimmed().isEmpty()) {
-        return ArchiveEngine::DestinationEmpty;
+    if (m_request.destination && m_request.destination->isEmpty()) {
+        return DestinationEmpty;
     }
-    if (const auto result = openArchive(); result != ArchiveEngine::Success) {
+    if (const auto result = openArchive(); result != Success) {
         return result;
     }
-    if (const auto result = prepareDestination(); result != ArchiveEngine::Success) {
+    if (const auto result = prepareDestination(); result != Success) {
         return result;
     }
     std::vector<Selected> selected = selectEntries();
     m_sinceProgress.start();
     if (selected.empty()) {
-        emit m_engine.progress(0);
-        emit m_engine.progress(100);
-        return ArchiveEngine::NothingToExtract;
+        m_sink.progress(0);
+        m_sink.progress(100);
+        return NothingToExtract;
     }
-    if (const auto result = checkFreeSpace(selected); result != ArchiveEngine::Success) {
+    if (const auto result = checkFreeSpace(selected); result != Success) {
         return result;
     }
     if (!startPipeline(selected)) {
         // No thread to decode on (the process is out of threads or memory): fail before
         // anything is written, the archive stays.
-        return ArchiveEngine::CannotOpenArchive;
+        return CannotOpenArchive;
     }
     reportProgress(true);
     for (const Selected& item : selected) {
@@ -108,69 +109,105 @@ ArchiveEngine::Result Extraction::run() {
         reportProgress(false);
     }
     if (m_aborted) {
-        return ArchiveEngine::Aborted;
+        return Aborted;
     }
     setFolderTimes();
     if (m_spaceSkips) {
-        return ArchiveEngine::InsufficientSpace;
+        return InsufficientSpace;
     }
     if (m_errorSkips) {
-        return ArchiveEngine::EntriesSkipped;
+        return EntriesSkipped;
     }
     m_lastPercent = -1;
-    emit m_engine.progress(100);
-    return ArchiveEngine::Success;
+    m_sink.progress(100);
+    return Success;
 }
 
-ArchiveEngine::Result Extraction::openArchive() {
-    const QString host = platform::toHostPath(m_engine.ZipFileName);
-    if (host.isEmpty()) {
-        return ArchiveEngine::CannotOpenArchive;
+Result Extraction::openArchive() {
+    if (!m_request.archive || m_request.archive->isEmpty()) {
+        return CannotOpenArchive;
     }
-    m_archiveFile.setFileName(host);
+    m_archiveFile.setFileName(*m_request.archive);
     if (!m_archiveFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        return ArchiveEngine::CannotOpenArchive;
+        return CannotOpenArchive;
     }
     m_archiveStamp = platform::stampOf(m_archiveFile.handle());
     m_archiveRead = platform::fileIdOf(m_archiveFile.handle());
     m_directory = readZipDirectory(m_archiveFile);
     switch (m_directory.status) {
     case ZipDirectory::NotAZip:
-        return ArchiveEngine::CannotOpenArchive;
+        return CannotOpenArchive;
     case ZipDirectory::Damaged:
     case ZipDirectory::Overlapping:
-        return ArchiveEngine::CorruptArchive;
+        return CorruptArchive;
     case ZipDirectory::Ok:
         break;
     }
-    return ArchiveEngine::Success;
+    return Success;
 }
 
-ArchiveEngine::Result Extraction::prepareDestination() {
-    const platform::Resolved resolved = platform::resolve(m_engine.ExtractDirectory);
-    if (resolved.error != 0) {
-        return ArchiveEngine::DestinationMissing;
+Result Extraction::prepareDestination() {
+    if (!m_request.destination) {
+        return DestinationMissing;
     }
-    m_destinationHost = resolved.hostPath;
+    m_destinationHost = *m_request.destination;
     if (!platform::hostIsDirectory(m_destinationHost)) {
         if (platform::hostExists(m_destinationHost)) {
-            return ArchiveEngine::DestinationNotWritable; // a file (or dangling link) is there
+            return DestinationNotWritable; // a file (or dangling link) is there
         }
-        qint16 answer = 0;
-        emit m_engine.queryCreateDirectory(m_engine.ExtractDirectory, answer);
-        if (answer == 0) {
-            return ArchiveEngine::DestinationMissing;
+        if (!m_sink.createDestination()) {
+            return DestinationMissing;
         }
         if (!platform::makeHostDirectories(m_destinationHost)) {
-            return ArchiveEngine::DestinationNotWritable;
+            return DestinationNotWritable;
         }
     }
     TargetStatus status;
     m_root = platform::TargetDir::openRoot(m_destinationHost, &status);
     if (status != TargetStatus::Ok || !m_root.writable()) {
-        return ArchiveEngine::DestinationNotWritable;
+        return DestinationNotWritable;
     }
-    return ArchiveEngine::Success;
+    return Success;
+}
+
+Extraction::Selected Extraction::plan(std::size_t index, EntryPath path) const {
+    const ZipEntry& entry = m_directory.entries[index];
+    Selected item{index, std::move(path)};
+    auto skipAs = [&](SkipReason reason) {
+        item.action = Action::Skip;
+        item.reason = reason;
+        return item;
+    };
+    if (!item.path.safe) {
+        return skipAs(SkipUnsafePath);
+    }
+    if (item.path.components.isEmpty()) {
+        return item; // "./": the destination itself, which exists
+    }
+    if (item.path.isDirectory) {
+        item.action = Action::MakeDirectory;
+        return item;
+    }
+    if (!entry.dataIntact) {
+        return skipAs(SkipCorrupted);
+    }
+    if (entry.isSymlink()) {
+        if (entry.uncompressedSize > kMaxLinkTarget) {
+            return skipAs(SkipCorrupted);
+        }
+        item.action = Action::MakeLink;
+        return item;
+    }
+    // Before the method: AES-encrypted entries carry a method number of their own, and
+    // what they lack is a password, not a decoder.
+    if (entry.encrypted()) {
+        return skipAs(SkipBadPassword);
+    }
+    if (!EntryDecoder::canDecode(entry.method)) {
+        return skipAs(SkipUnknownMethod);
+    }
+    item.action = Action::WriteFile;
+    return item;
 }
 
 std::vector<Extraction::Selected> Extraction::selectEntries() const {
@@ -179,53 +216,35 @@ std::vector<Extraction::Selected> Extraction::selectEntries() const {
         const ZipEntry& entry = m_directory.entries[i];
         EntryPath path = sanitizeEntryName(entry.name);
         // Without recursion only the archive's top level is taken.
-        if (!m_engine.recurse && path.components.size() > 1) {
+        if (!m_request.recurse && path.components.size() > 1) {
             continue;
         }
         if (!path.isDirectory &&
-            !matchesFileSpec(lastComponent(entry.name), m_engine.FilesToProcess)) {
+            !matchesFileSpec(lastComponent(entry.name), m_request.filesToProcess)) {
             continue;
         }
-        selected.push_back({i, std::move(path)});
+        selected.push_back(plan(i, std::move(path)));
     }
     return selected;
 }
 
-ArchiveEngine::Result Extraction::checkFreeSpace(const std::vector<Selected>& selected) {
+Result Extraction::checkFreeSpace(const std::vector<Selected>& selected) {
     for (const Selected& item : selected) {
         const std::uint64_t size = m_directory.entries[item.index].uncompressedSize;
         m_totalBytes = size > UINT64_MAX - m_totalBytes ? UINT64_MAX : m_totalBytes + size;
     }
-    // A test drive may state its own free-space figure; otherwise ask the file system.
-    std::optional<std::uint64_t> free;
-    if (const platform::Volume* volume = platform::volumeTable().containing(m_destinationHost);
-        volume && volume->freeBytes) {
-        free = volume->freeBytes;
-    } else {
-        free = platform::hostFreeBytes(m_destinationHost);
-    }
+    const std::optional<std::uint64_t> free =
+        m_request.freeSpace ? m_request.freeSpace(m_destinationHost) : std::nullopt;
     if (free && m_totalBytes > *free) {
-        return ArchiveEngine::InsufficientSpace;
+        return InsufficientSpace;
     }
-    return ArchiveEngine::Success;
+    return Success;
 }
 
-bool Extraction::needsContent(const Selected& item) const {
-    const ZipEntry& entry = m_directory.entries[item.index];
-    if (!item.path.safe || item.path.components.isEmpty() || item.path.isDirectory) {
-        return false;
-    }
-    if (entry.isSymlink()) {
-        return entry.uncompressedSize <= kMaxLinkTarget && entry.dataIntact;
-    }
-    return entry.dataIntact && !entry.encrypted() && EntryDecoder::canDecode(entry.method);
-}
-
-bool Extraction::startPipeline(std::vector<Selected>& selected) {
+bool Extraction::startPipeline(const std::vector<Selected>& selected) {
     std::vector<DecodePipeline::Job> jobs;
-    for (Selected& item : selected) {
-        item.decoded = needsContent(item);
-        if (item.decoded) {
+    for (const Selected& item : selected) {
+        if (item.decoded()) {
             jobs.push_back({&m_directory.entries[item.index]});
         }
     }
@@ -275,22 +294,25 @@ bool Extraction::archiveUnchanged() const {
 
 void Extraction::extractEntry(const Selected& item) {
     const ZipEntry& entry = m_directory.entries[item.index];
-    emit m_engine.entryStarted(entry.name);
+    m_sink.entryStarted(entry.name);
     const std::uint64_t doneBefore = m_doneBytes;
-    if (!item.path.safe) {
-        skip(entry, ArchiveEngine::SkipUnsafePath);
-    } else if (item.path.components.isEmpty()) {
-        // "./": the destination itself, which exists.
-    } else if (item.path.isDirectory) {
+    switch (item.action) {
+    case Action::Skip:
+        skip(entry, item.reason);
+        break;
+    case Action::Nothing:
+        break;
+    case Action::MakeDirectory:
         makeDirectory(entry, item.path);
-    } else if (entry.isSymlink()) {
+        break;
+    case Action::MakeLink:
         makeLink(item);
-    } else if (!entry.dataIntact) {
-        skip(entry, ArchiveEngine::SkipCorrupted);
-    } else {
+        break;
+    case Action::WriteFile:
         writeFile(item);
+        break;
     }
-    if (item.decoded) {
+    if (item.decoded()) {
         m_pipeline->endJob();
     }
     // A skipped entry still counts as covered, so the bar keeps its pace.
@@ -362,10 +384,6 @@ void Extraction::setFolderTimes() {
 
 void Extraction::makeLink(const Selected& item) {
     const ZipEntry& entry = m_directory.entries[item.index];
-    if (entry.uncompressedSize > kMaxLinkTarget || !entry.dataIntact) {
-        skip(entry, ArchiveEngine::SkipCorrupted);
-        return;
-    }
     BufferOutput target;
     // A link's target is a few bytes, decoded by now or nearly: no abort check while waiting.
     const DecodeResult decoded = receive(target, false);
@@ -373,12 +391,13 @@ void Extraction::makeLink(const Selected& item) {
         skipForDecode(entry, decoded);
         return;
     }
-    if (target.bytes.contains('\0') || !linkStaysInside(item.path.components, target.bytes)) {
-        skip(entry, ArchiveEngine::SkipLinkEscapes);
+    const QStringList folder = item.path.components.mid(0, item.path.components.size() - 1);
+    if (!platform::linkStaysInside(m_root, folder, target.bytes)) {
+        skip(entry, SkipLinkEscapes);
         return;
     }
     if (!archiveUnchanged()) {
-        skip(entry, ArchiveEngine::SkipCorrupted);
+        skip(entry, SkipCorrupted);
         return;
     }
     TargetStatus status;
@@ -401,23 +420,15 @@ void Extraction::makeLink(const Selected& item) {
             return;
         }
         if (parent->isLinkTo(name, target.bytes)) {
-            skip(entry, ArchiveEngine::SkipUpToDate);
+            skip(entry, SkipUpToDate);
             return;
         }
     }
-    skip(entry, ArchiveEngine::SkipCannotOpen);
+    skip(entry, SkipCannotOpen);
 }
 
 void Extraction::writeFile(const Selected& item) {
     const ZipEntry& entry = m_directory.entries[item.index];
-    if (entry.encrypted()) {
-        skip(entry, ArchiveEngine::SkipBadPassword);
-        return;
-    }
-    if (!EntryDecoder::canDecode(entry.method)) {
-        skip(entry, ArchiveEngine::SkipUnknownMethod);
-        return;
-    }
     TargetStatus status;
     const platform::TargetDir* parent = parentFolder(item.path.components, &status);
     if (!parent) {
@@ -434,7 +445,7 @@ void Extraction::writeFile(const Selected& item) {
     const DecodeResult decoded = receive(output, true);
     if (decoded == DecodeResult::Stopped) {
         if (m_aborted) {
-            skip(entry, ArchiveEngine::SkipAborted);
+            skip(entry, SkipAborted);
         } else {
             skipForTarget(entry, output.status);
         }
@@ -453,7 +464,7 @@ void Extraction::writeFile(const Selected& item) {
     // not what the user asked to extract, and must not count as extracted (the program
     // deletes archives that were).
     if (!archiveUnchanged()) {
-        skip(entry, ArchiveEngine::SkipCorrupted);
+        skip(entry, SkipCorrupted);
         return;
     }
     // Nothing on disk is replaced: an identical file means the entry is already there,
@@ -473,35 +484,35 @@ void Extraction::writeFile(const Selected& item) {
             return;
         }
         if (temp.sameContentAs(name)) {
-            skip(entry, ArchiveEngine::SkipUpToDate);
+            skip(entry, SkipUpToDate);
             return;
         }
     }
-    skip(entry, ArchiveEngine::SkipCannotOpen);
+    skip(entry, SkipCannotOpen);
 }
 
-void Extraction::skip(const ZipEntry& entry, ArchiveEngine::SkipReason reason) {
-    if (reason == ArchiveEngine::SkipInsufficientSpace) {
+void Extraction::skip(const ZipEntry& entry, SkipReason reason) {
+    if (reason == SkipInsufficientSpace) {
         m_spaceSkips = true;
     }
-    if (reason != ArchiveEngine::SkipUpToDate && reason != ArchiveEngine::SkipAborted) {
+    if (reason != SkipUpToDate && reason != SkipAborted) {
         m_errorSkips = true;
     }
-    emit m_engine.skippingFile(entry.name, reason);
+    m_sink.skipped(entry.name, reason);
 }
 
 void Extraction::skipForTarget(const ZipEntry& entry, TargetStatus status) {
     switch (status) {
     case TargetStatus::ThroughLink:
-        skip(entry, ArchiveEngine::SkipThroughLink);
+        skip(entry, SkipThroughLink);
         break;
     case TargetStatus::NoSpace:
-        skip(entry, ArchiveEngine::SkipInsufficientSpace);
+        skip(entry, SkipInsufficientSpace);
         break;
     case TargetStatus::Ok:
     case TargetStatus::NotADirectory:
     case TargetStatus::Failed:
-        skip(entry, ArchiveEngine::SkipCannotOpen);
+        skip(entry, SkipCannotOpen);
         break;
     }
 }
@@ -509,21 +520,21 @@ void Extraction::skipForTarget(const ZipEntry& entry, TargetStatus status) {
 void Extraction::skipForDecode(const ZipEntry& entry, DecodeResult result) {
     switch (result) {
     case DecodeResult::UnknownMethod:
-        skip(entry, ArchiveEngine::SkipUnknownMethod);
+        skip(entry, SkipUnknownMethod);
         break;
     case DecodeResult::BadPassword:
-        skip(entry, ArchiveEngine::SkipBadPassword);
+        skip(entry, SkipBadPassword);
         break;
     case DecodeResult::BadCrc:
-        skip(entry, ArchiveEngine::SkipBadCrc);
+        skip(entry, SkipBadCrc);
         break;
     case DecodeResult::OutOfMemory:
-        skip(entry, ArchiveEngine::SkipCannotOpen);
+        skip(entry, SkipCannotOpen);
         break;
     case DecodeResult::Ok:
     case DecodeResult::Corrupted:
     case DecodeResult::Stopped:
-        skip(entry, ArchiveEngine::SkipCorrupted);
+        skip(entry, SkipCorrupted);
         break;
     }
 }
@@ -546,7 +557,7 @@ void Extraction::reportProgress(bool force) {
     if (force || percent != m_lastPercent || m_sinceProgress.elapsed() >= kProgressInterval) {
         m_lastPercent = percent;
         m_sinceProgress.restart();
-        emit m_engine.progress(qint16(percent));
+        m_sink.progress(qint16(percent));
     }
 }
 

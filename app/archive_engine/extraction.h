@@ -1,13 +1,13 @@
 #pragma once
 
-// One Extract() call: checks the archive and the destination, then extracts the selected
-// entries one by one, raising the engine's signals on the calling thread. The entries'
+// The engine's core, one extraction: checks the archive and the destination, then extracts
+// the selected entries one by one, telling its sink on the calling thread. The entries'
 // content is decoded ahead on a worker thread (DecodePipeline); everything that touches
-// the destination, and every signal, stays on the calling thread in entry order.
+// the destination, and every call to the sink, stays on the calling thread in entry order.
 
-#include "archive_engine.h"
 #include "decode_pipeline.h"
 #include "entry_name.h"
+#include "extraction_request.h"
 #include "zip_directory.h"
 
 #include "platform/extract_target.h"
@@ -25,30 +25,34 @@ class Extraction {
 public:
     // `memory` is used and, when empty, filled: the caller keeps it for the next call.
     // What is placed is recorded in `placed`, so that it can be made durable.
-    Extraction(ArchiveEngine& engine, const std::atomic<bool>& abortRequested,
-               std::unique_ptr<DecodeMemory>& memory, platform::DurableSet& placed);
+    Extraction(const ExtractionRequest& request, ExtractionSink& sink,
+               const std::atomic<bool>& abortRequested, std::unique_ptr<DecodeMemory>& memory,
+               platform::DurableSet& placed);
     ~Extraction();
 
-    ArchiveEngine::Result run();
+    Result run();
     // The archive file as it was opened.
     std::optional<platform::FileId> archiveRead() const { return m_archiveRead; }
 
 private:
+    // What becomes of an entry, decided once from the directory before anything is read.
+    enum class Action { Skip, Nothing, MakeDirectory, MakeLink, WriteFile };
     struct Selected {
         std::size_t index;
         EntryPath path;
-        bool decoded = false; // its content comes from the pipeline
+        Action action = Action::Nothing;
+        SkipReason reason = SkipCorrupted; // with Action::Skip
+        // Its content comes from the pipeline.
+        bool decoded() const { return action == Action::MakeLink || action == Action::WriteFile; }
     };
 
-    ArchiveEngine::Result openArchive();
-    ArchiveEngine::Result prepareDestination();
+    Result openArchive();
+    Result prepareDestination();
     std::vector<Selected> selectEntries() const;
-    ArchiveEngine::Result checkFreeSpace(const std::vector<Selected>& selected);
-    // Whether extracting the entry reads its content: the order of the checks in
-    // extractEntry() decides what is read, and this must agree with it.
-    bool needsContent(const Selected& item) const;
+    Selected plan(std::size_t index, EntryPath path) const;
+    Result checkFreeSpace(const std::vector<Selected>& selected);
     // False when the worker cannot be started.
-    bool startPipeline(std::vector<Selected>& selected);
+    bool startPipeline(const std::vector<Selected>& selected);
     // The current job's content into `output`. With `abortable`, an abort seen while
     // waiting stops it (the result is then Stopped, with m_aborted set).
     DecodeResult receive(EntryOutput& output, bool abortable);
@@ -66,7 +70,7 @@ private:
     void makeLink(const Selected& item);
     void writeFile(const Selected& item);
 
-    void skip(const ZipEntry& entry, ArchiveEngine::SkipReason reason);
+    void skip(const ZipEntry& entry, SkipReason reason);
     void skipForTarget(const ZipEntry& entry, platform::TargetStatus status);
     void skipForDecode(const ZipEntry& entry, DecodeResult result);
     // Accounts for produced bytes and raises progress when due; false once an abort is
@@ -76,7 +80,8 @@ private:
 
     friend class FileOutput;
 
-    ArchiveEngine& m_engine;
+    const ExtractionRequest& m_request;
+    ExtractionSink& m_sink;
     const std::atomic<bool>& m_abortRequested;
     std::unique_ptr<DecodeMemory>& m_memory;
     platform::DurableSet& m_placed;
