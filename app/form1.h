@@ -94,6 +94,9 @@ private:
     void saveLog();
     void reportFileError(const QString& what, const QString& path, const QString& reason);
 
+    // The directory the run's search walked (DOS path ending in "\"): only files below it
+    // are extracted and deleted.
+    QString m_searchedDirectory;
     bool m_running = false;
     bool m_closing = false;
     QString m_lastSkipMessage;

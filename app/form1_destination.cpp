@@ -1,6 +1,6 @@
 #include "app/form1.h"
 
-#include "platform/dosfs.h"
+#include "platform/archive_removal.h"
 #include "search/wd1.h"
 
 #include <QCheckBox>
@@ -23,9 +23,15 @@ void Form1::deleteArchive(const QString& P, const QString& A) {
     if (!wd1().Exists(P))
         return;
     TxtStats->setText(QStringLiteral("Removing file..."));
-    wd1().CheckFileAttrib(P);
-    // A locked file or a read-only share costs the user this one deletion, not the run.
-    if (const platform::FsError error = platform::deleteFile(P))
-        TxtStats->setText(QStringLiteral("Could not remove ") + A + QStringLiteral(": ") +
-                          error.description);
+    // What came out of the archive must be on the disk before the archive goes. A refusal
+    // (a locked file, a read-only share, a name that no longer holds what was read) costs
+    // the user this one deletion, not the run.
+    QString reason;
+    if (!XceedZip1.syncExtracted())
+        reason = QStringLiteral("what was extracted could not be written to the disk");
+    else if (const platform::Removal removal =
+                 platform::removeArchive(m_searchedDirectory, P, XceedZip1.archiveRead()))
+        reason = removal.reason;
+    if (!reason.isEmpty())
+        TxtStats->setText(QStringLiteral("Could not remove ") + A + QStringLiteral(": ") + reason);
 }

@@ -2,6 +2,7 @@
 
 #include "common/module1.h"
 #include "common/numbers.h"
+#include "platform/archive_removal.h"
 #include "platform/controls.h"
 #include "platform/dialogs.h"
 #include "platform/dosfs.h"
@@ -27,6 +28,14 @@ QString programFile(QChar separator, const QString& name) {
     if (!directory.endsWith(u'\\') && !directory.endsWith(u'/'))
         directory += separator;
     return directory + name;
+}
+
+// A list line as the log shows it: control characters would break the log file's lines.
+QString printable(QString line) {
+    for (QChar& c : line)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            c = u'?';
+    return line;
 }
 
 } // namespace
@@ -81,16 +90,27 @@ void Form1::runBatch() {
     wd1().GetAll();
     if (m_closing)
         return;
+    m_searchedDirectory = wd1().tpath;
 
     SetStatus(QStringLiteral("Loading List"));
     if (!wd1().Exists(listFile)) {
         MsgBox(kNoArchives);
         return;
     }
-    QStringList archives;
-    if (const platform::FsError error = platform::readLines(listFile, &archives)) {
+    QStringList lines;
+    if (const platform::FsError error = platform::readLines(listFile, &lines)) {
         reportFileError(tr("read the list file"), listFile, error.description);
         return;
+    }
+    // The list file is a text anyone can write to: a line that does not name a file below
+    // the directory searched is neither extracted nor deleted.
+    QStringList archives;
+    for (const QString& line : std::as_const(lines)) {
+        if (platform::namesBelow(m_searchedDirectory, line))
+            archives.append(line);
+        else
+            List1->addItem(QStringLiteral("Skipped \"") + printable(line) +
+                           QStringLiteral("\": not a file below ") + m_searchedDirectory);
     }
     Todo->addItems(archives);
 

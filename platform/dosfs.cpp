@@ -73,6 +73,18 @@ int attributesOf(const struct stat& st) {
     return attributes;
 }
 
+// A name the DOS world cannot hold: a backslash or a control character. A line break in a name
+// would split a line of the list file, and the run acts on every line it reads. UTF-8
+// never uses these bytes inside a longer character, so the raw name is checked.
+bool hasNoDosSpelling(const char* name) {
+    for (; *name; ++name) {
+        const auto byte = static_cast<unsigned char>(*name);
+        if (byte < 0x20 || byte == 0x7F || byte == '\\')
+            return true;
+    }
+    return false;
+}
+
 bool isAscii(const char* text) {
     for (; *text; ++text)
         if (static_cast<unsigned char>(*text) >= 0x80)
@@ -248,10 +260,10 @@ DirListing::DirListing(const QString& fileSpec, int attributes) {
         const char* raw = entry->d_name;
         if (raw[0] == '.' && (raw[1] == '\0' || (raw[1] == '.' && raw[2] == '\0')))
             continue;
-        if (raw[0] == '.' && !wantHidden)
+        if ((raw[0] == '.' && !wantHidden) || hasNoDosSpelling(raw))
             continue;
         const QString name = QFile::decodeName(raw);
-        if (name.contains(QLatin1Char('\\')) || !matchesPattern(name, pattern))
+        if (!matchesPattern(name, pattern))
             continue;
         unsigned char type = entry->d_type;
         if (type == DT_LNK || type == DT_UNKNOWN) {
@@ -331,15 +343,21 @@ FsError setAttributes(const QString& path, int attributes) {
         return error;
     const QByteArray name = encoded(host);
     struct stat st {};
-    if (::stat(name.constData(), &st) != 0)
+    if (::lstat(name.constData(), &st) != 0)
         return errorForPath(errno, host);
+    // A link has no attributes of its own; its target, wherever it is, is left alone.
+    if (S_ISLNK(st.st_mode))
+        return FsError::none();
     const mode_t mode = st.st_mode & 07777;
     // Read-only takes every write permission away; normal gives the owner write
     // permission back and leaves the rest as the user set it.
     const mode_t wanted =
         (attributes & AttrReadOnly) ? mode_t(mode & ~0222) : mode_t(mode | S_IWUSR);
-    if (wanted != mode && ::chmod(name.constData(), wanted) != 0)
-        return fromErrno(errno);
+    if (wanted == mode)
+        return FsError::none();
+    // Not following a link here either: the name may have become one since the look.
+    if (::fchmodat(AT_FDCWD, name.constData(), wanted, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == EOPNOTSUPP ? FsError::none() : fromErrno(errno);
     return FsError::none();
 }
 

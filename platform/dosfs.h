@@ -62,7 +62,7 @@ FsError fromErrno(int hostErrno);
 // hidden, system or directory attribute only when `attributes` asks for them. Names come
 // sorted ignoring case, with "." and ".." first when directories are asked for and the
 // directory is not a drive root. FIFOs, sockets, devices and broken links never appear,
-// nor names that hold '\'.
+// nor names that a DOS path cannot hold ('\', control characters 0x01-0x1F and 0x7F).
 class DirListing {
 public:
     DirListing() = default;
@@ -93,7 +93,8 @@ bool matchesPattern(const QString& name, const QString& pattern);
 // GetAttr: the attribute bits of a file or directory. On failure returns 0 and sets *error.
 int getAttributes(const QString& path, FsError* error = nullptr);
 // SetAttr: only 0 (normal) and read-only are meaningful on the host; 0 gives the owner
-// write permission and changes nothing else.
+// write permission and changes nothing else. A symbolic link has no attributes of its own:
+// nothing changes, and its target is never touched.
 FsError setAttributes(const QString& path, int attributes);
 // Kill: deletes one file (never a directory). As on DOS, a read-only file is refused
 // with 75 until its attribute is cleared; a symbolic link is removed, not its target.

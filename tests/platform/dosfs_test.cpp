@@ -70,11 +70,14 @@ protected:
         t = drives.addDrive('t');
         drives.addDrive('n', DriveCdRom, {}, false);
         d = t + QStringLiteral("/d");
-        for (const char* name :
-             {"b.zip", "A.ZIP", "c.txt", ".hidden.zip", "ro.zip", "back\\slash.zip"})
+        // Names holding a backslash or a control character have no DOS path: never listed.
+        for (const char* name : {"b.zip", "A.ZIP", "c.txt", ".hidden.zip", "ro.zip",
+                                 "back\\slash.zip", "line\nbreak.zip", "car\rriage.zip",
+                                 "tab\t.zip", "ctl\x01.zip", "us\x1f.zip", "del\x7f.zip"})
             writeFile(d + QLatin1Char('/') + QString::fromUtf8(name), "x");
         setMode(d + QStringLiteral("/ro.zip"), 0444);
         QDir(d).mkpath(QStringLiteral("Sub"));
+        QDir(d).mkpath(QStringLiteral("Line\nDir"));
         QDir(d).mkpath(QStringLiteral(".hdir"));
         // Not valid UTF-8: no DOS path text could name it again.
         const QByteArray undecodable = QFile::encodeName(d) + "/bad\xff.zip";
@@ -215,6 +218,13 @@ TEST_F(DosFs, ClearingAttributesGivesTheOwnerWriteOnly) {
     setMode(file, 0666);
     EXPECT_FALSE(setAttributes(QStringLiteral("t:\\d\\ro.zip"), AttrReadOnly));
     EXPECT_EQ(modeOf(file), mode_t(0444));
+    // A link has no attributes of its own to set, and its target is not touched.
+    for (const mode_t mode : {mode_t(0444), mode_t(0644)}) {
+        setMode(d + QStringLiteral("/b.zip"), mode);
+        EXPECT_FALSE(setAttributes(QStringLiteral("t:\\d\\link.zip"),
+                                   mode & 0200 ? AttrReadOnly : AttrNormal));
+        EXPECT_EQ(modeOf(d + QStringLiteral("/b.zip")), mode);
+    }
 }
 
 TEST_F(DosFs, DeleteFileRemovesFilesOnly) {

@@ -122,21 +122,20 @@ TEST_F(QueriesTest, CheckFileAttribReadiesAFileForDeletion) {
 }
 
 TEST_F(QueriesTest, CheckFileAttribExplainsARefusalOnANetworkDrive) {
-    // The kernel refuses to change the mode of a /proc file, even for root: a file whose
-    // attributes cannot be cleared, reached through a link.
-    const QString target = QStringLiteral("/proc/self/status");
-    if (!QFileInfo::exists(target))
+    // The kernel refuses to change the mode of a /proc file, even for root: a fixed and a
+    // network drive rooted there hold a file whose attributes cannot be cleared.
+    if (!QFileInfo::exists(QStringLiteral("/proc/self/status")))
         GTEST_SKIP() << "no /proc";
-    ASSERT_TRUE(QFile::link(target, drives.hostRoot('n') + QStringLiteral("/refused.zip")));
-    ASSERT_TRUE(QFile::link(target, host(QStringLiteral("refused.zip"))));
-    ASSERT_EQ(
-        platform::setAttributes(QStringLiteral("T:\\refused.zip"), platform::AttrNormal).number,
-        platform::ErrPathFileAccess);
+    for (const QChar letter : {u'f', u'n'})
+        drives.volume(letter).mountPoint = QStringLiteral("/proc/self");
+    drives.install();
+    ASSERT_EQ(platform::setAttributes(QStringLiteral("F:\\status"), platform::AttrNormal).number,
+              platform::ErrPathFileAccess);
 
-    EXPECT_TRUE(wd1().CheckFileAttrib(QStringLiteral("T:\\refused.zip")));
+    EXPECT_TRUE(wd1().CheckFileAttrib(QStringLiteral("F:\\status")));
     EXPECT_FALSE(status.has_value()) << "not a network drive";
 
-    EXPECT_TRUE(wd1().CheckFileAttrib(QStringLiteral("N:\\refused.zip")));
+    EXPECT_TRUE(wd1().CheckFileAttrib(QStringLiteral("N:\\status")));
     EXPECT_EQ(status, QStringLiteral(
                           "Network drive, do not have write access or file can not be modifyed."));
 }
