@@ -1,8 +1,10 @@
 #pragma once
 
-// Our own reading of an archive's central directory. libzip extracts the data, but does
-// not tell where each entry's local header lies nor which general-purpose flags it
-// carries; both are needed to refuse overlapping entries and to decode names correctly.
+// Our own reading of an archive's central directory, and the one map the engine reads
+// entries by: each entry's bytes are taken from `dataOffset` for `compressedSize` bytes.
+// Before anything is read, every place that states a fact about the archive (end
+// records, counts, central and local headers, data descriptors) must agree; an archive
+// that says two things would be extracted differently by another reader, and is refused.
 
 #include <QByteArray>
 #include <QString>
@@ -26,7 +28,8 @@ struct ZipEntry {
     std::uint64_t uncompressedSize = 0;
     std::uint64_t localHeaderOffset = 0;
     std::uint64_t dataOffset = 0;
-    // False when the local header is missing or the data runs past the central directory.
+    // False when no local header is where the central entry points: that entry cannot be
+    // read. A local header that is there but disagrees refuses the whole archive instead.
     bool dataIntact = false;
     // Seconds since the epoch; from the extended timestamp field when present, else the
     // DOS date and time read as local time. Unset when neither is usable.
@@ -42,15 +45,31 @@ struct ZipEntry {
 struct ZipDirectory {
     enum Status {
         Ok,
-        NotAZip,     // no end of central directory record
-        Damaged,     // the central directory cannot be read as one
+        NotAZip,     // no end of central directory record, or one of a split archive
+        Damaged,     // the directory cannot be read as one, or the archive contradicts itself
         Overlapping, // entries share bytes: the archive is refused as a whole
     };
+    // What was wrong, where the status is not Ok.
+    enum class Problem {
+        None,
+        NoEndRecord,
+        SplitArchive,
+        SecondEndRecord,    // another end record in the last 64 KiB leads to another directory
+        Zip64Mismatch,      // the ZIP64 end record contradicts the 32-bit one
+        DirectoryMisplaced, // the directory does not end where its end record begins
+        CountMismatch,      // the stated entry count is not the number of central headers
+        CentralHeaderDamaged,
+        UnlistedHeader,      // a local or central header that no entry accounts for
+        LocalHeaderMismatch, // a local header contradicts its central entry
+        DescriptorMismatch,  // a data descriptor contradicts its central entry
+        SharedBytes,         // two entries, or an entry and the directory, share bytes
+    };
     Status status = NotAZip;
+    Problem problem = Problem::NoEndRecord;
     std::vector<ZipEntry> entries;
 };
 
-// Reads the central directory of an open archive file.
+// Reads and vets the central directory of an open archive file.
 ZipDirectory readZipDirectory(QFile& archive);
 
 } // namespace archive_engine

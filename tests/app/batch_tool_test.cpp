@@ -93,4 +93,24 @@ TEST(BatchTool, RefusesBadArguments) {
         2);
 }
 
+// An archive whose local header names another file than its central entry is refused
+// whole, and so is kept although --delete removes the good one beside it.
+TEST(BatchTool, KeepsAnArchiveThatContradictsItself) {
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QString source = root.filePath(QStringLiteral("src"));
+    makeArchive(source + QStringLiteral("/good.zip"), "good.txt");
+    testsupport::RawZip::Entry lying = testsupport::RawZip::stored("bad.txt", "data");
+    lying.local.name = "other.txt";
+    testsupport::RawZip().add(lying).write(source + QStringLiteral("/bad.zip"));
+
+    const BatchResult result = runBatch({source, QStringLiteral("--delete")});
+    ASSERT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.lines.contains(QStringLiteral("log\tbad.zip Could not unzip :(")))
+        << qPrintable(result.lines.join(u'\n'));
+    EXPECT_TRUE(QFile::exists(source + QStringLiteral("/bad.zip")));
+    EXPECT_FALSE(QFile::exists(source + QStringLiteral("/bad.txt")));
+    EXPECT_FALSE(QFile::exists(source + QStringLiteral("/good.zip")));
+}
+
 } // namespace

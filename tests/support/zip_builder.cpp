@@ -185,6 +185,15 @@ RawZip::Entry RawZip::deflated(const QByteArray& name, const QByteArray& content
     return e;
 }
 
+RawZip& RawZip::comment(const QByteArray& text) {
+    Directory all;
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        all.entries.push_back(i);
+    }
+    all.comment = text;
+    return directory(all);
+}
+
 QByteArray RawZip::bytes() const {
     Bytes out;
     std::vector<std::uint64_t> offsets;
@@ -195,49 +204,103 @@ QByteArray RawZip::bytes() const {
             continue;
         }
         offsets.push_back(std::uint64_t(out.size()));
+        const LocalLies& lie = e.local;
+        const bool streamed = e.flags & 0x0008;
+        const std::uint64_t compressed =
+            lie.compressedSize.value_or(streamed ? 0 : std::uint64_t(e.data.size()));
+        const std::uint64_t uncompressed =
+            lie.uncompressedSize.value_or(streamed ? 0 : e.uncompressedSize);
+        const QByteArray name = lie.name.value_or(e.name);
         Bytes extra;
         if (m_zip64) {
-            extra.u16(1).u16(16).u64(e.uncompressedSize).u64(std::uint64_t(e.data.size()));
+            extra.u16(1).u16(16).u64(uncompressed).u64(compressed);
         }
-        out.u32(0x04034b50).u16(needed).u16(e.flags).u16(e.method).u16(e.dosTime).u16(e.dosDate);
-        out.u32(e.crc);
-        out.u32(m_zip64 ? kSaturated : std::uint32_t(e.data.size()));
-        out.u32(m_zip64 ? kSaturated : std::uint32_t(e.uncompressedSize));
-        out.u16(std::uint64_t(e.name.size())).u16(std::uint64_t(extra.size()));
-        out.raw(e.name).raw(extra.bytes()).raw(e.data);
+        out.u32(lie.signature.value_or(0x04034b50)).u16(needed).u16(lie.flags.value_or(e.flags));
+        out.u16(lie.method.value_or(e.method)).u16(e.dosTime).u16(e.dosDate);
+        out.u32(lie.crc.value_or(streamed ? 0 : e.crc));
+        out.u32(m_zip64 ? kSaturated : std::uint32_t(compressed));
+        out.u32(m_zip64 ? kSaturated : std::uint32_t(uncompressed));
+        out.u16(std::uint64_t(name.size())).u16(lie.extraLength.value_or(extra.size()));
+        out.raw(name).raw(extra.bytes()).raw(e.data);
+        if (e.descriptor == Descriptor::Signed) {
+            out.u32(0x08074b50);
+        }
+        if (e.descriptor != Descriptor::None) {
+            out.u32(e.descriptorCrc.value_or(e.crc));
+            if (m_zip64) {
+                out.u64(std::uint64_t(e.data.size())).u64(e.uncompressedSize);
+            } else {
+                out.u32(std::uint64_t(e.data.size())).u32(e.uncompressedSize);
+            }
+        }
     }
-    const std::uint64_t directoryOffset = std::uint64_t(out.size());
-    for (std::size_t i = 0; i < m_entries.size(); ++i) {
-        const Entry& e = m_entries[i];
-        Bytes extra;
+    std::vector<Directory> directories = m_directories;
+    if (directories.empty()) {
+        directories.emplace_back();
+        for (std::size_t i = 0; i < m_entries.size(); ++i) {
+            directories.back().entries.push_back(i);
+        }
+    }
+    std::vector<qsizetype> commentsToEnd;
+    for (const Directory& d : directories) {
+        const std::uint64_t directoryOffset = std::uint64_t(out.size());
+        std::vector<std::uint64_t> headerEnds;
+        for (std::size_t i : d.entries) {
+            const Entry& e = m_entries.at(i);
+            Bytes extra;
+            if (m_zip64) {
+                extra.u16(1).u16(24).u64(e.uncompressedSize).u64(std::uint64_t(e.data.size()));
+                extra.u64(offsets[i]);
+            }
+            extra.raw(e.centralExtra);
+            out.u32(0x02014b50).u16(e.versionMadeBy).u16(needed).u16(e.flags).u16(e.method);
+            out.u16(e.dosTime).u16(e.dosDate).u32(e.crc);
+            out.u32(m_zip64 ? kSaturated : std::uint32_t(e.data.size()));
+            out.u32(m_zip64 ? kSaturated : std::uint32_t(e.uncompressedSize));
+            out.u16(std::uint64_t(e.name.size())).u16(std::uint64_t(extra.size())).u16(0);
+            out.u16(0).u16(0).u32(e.externalAttributes);
+            out.u32(m_zip64 ? kSaturated : std::uint32_t(offsets[i]));
+            out.raw(e.name).raw(extra.bytes());
+            headerEnds.push_back(std::uint64_t(out.size()));
+        }
+        const std::size_t covered = d.covered.value_or(d.entries.size());
+        const std::uint64_t directoryEnd =
+            covered == 0 ? directoryOffset : headerEnds.at(covered - 1);
+        const std::uint64_t size = directoryEnd - directoryOffset;
+        const std::uint64_t count = d.count.value_or(covered);
+        out.raw(d.leftover);
         if (m_zip64) {
-            extra.u16(1).u16(24).u64(e.uncompressedSize).u64(std::uint64_t(e.data.size()));
-            extra.u64(offsets[i]);
+            const std::uint64_t recordOffset = std::uint64_t(out.size());
+            out.u32(0x06064b50).u64(44).u16(45).u16(45).u32(0).u32(0).u64(count).u64(count);
+            out.u64(size).u64(directoryOffset);
+            out.u32(0x07064b50).u32(0).u64(recordOffset).u32(1);
+            auto low = [&](Field field, std::uint64_t value, std::uint64_t saturated) {
+                if (!d.repeated32) {
+                    return saturated;
+                }
+                return d.skewed32 == field ? value + 1 : value;
+            };
+            const std::uint64_t count32 = low(Field::Count, count, 0xFFFF);
+            out.u32(0x06054b50).u16(0).u16(0).u16(count32).u16(count32);
+            out.u32(low(Field::Size, size, kSaturated));
+            out.u32(low(Field::Offset, directoryOffset, kSaturated));
+        } else {
+            out.u32(0x06054b50).u16(0).u16(0).u16(count).u16(count);
+            out.u32(size).u32(directoryOffset);
         }
-        extra.raw(e.centralExtra);
-        out.u32(0x02014b50).u16(e.versionMadeBy).u16(needed).u16(e.flags).u16(e.method);
-        out.u16(e.dosTime).u16(e.dosDate).u32(e.crc);
-        out.u32(m_zip64 ? kSaturated : std::uint32_t(e.data.size()));
-        out.u32(m_zip64 ? kSaturated : std::uint32_t(e.uncompressedSize));
-        out.u16(std::uint64_t(e.name.size())).u16(std::uint64_t(extra.size())).u16(0);
-        out.u16(0).u16(0).u32(e.externalAttributes);
-        out.u32(m_zip64 ? kSaturated : std::uint32_t(offsets[i]));
-        out.raw(e.name).raw(extra.bytes());
+        if (d.commentToEnd) {
+            commentsToEnd.push_back(out.size());
+        }
+        out.u16(std::uint64_t(d.comment.size())).raw(d.comment);
     }
-    const std::uint64_t directorySize = std::uint64_t(out.size()) - directoryOffset;
-    const std::uint64_t count = m_entries.size();
-    if (m_zip64) {
-        const std::uint64_t recordOffset = std::uint64_t(out.size());
-        out.u32(0x06064b50).u64(44).u16(45).u16(45).u32(0).u32(0).u64(count).u64(count);
-        out.u64(directorySize).u64(directoryOffset);
-        out.u32(0x07064b50).u32(0).u64(recordOffset).u32(1);
-        out.u32(0x06054b50).u16(0).u16(0).u16(0xFFFF).u16(0xFFFF);
-        out.u32(kSaturated).u32(kSaturated).u16(0);
-    } else {
-        out.u32(0x06054b50).u16(0).u16(0).u16(count).u16(count);
-        out.u32(directorySize).u32(directoryOffset).u16(0);
+    out.raw(m_trailing);
+    QByteArray bytes = out.bytes();
+    for (qsizetype at : commentsToEnd) {
+        const qsizetype length = bytes.size() - at - 2;
+        bytes[at] = char(length & 0xFF);
+        bytes[at + 1] = char((length >> 8) & 0xFF);
     }
-    return out.bytes();
+    return bytes;
 }
 
 void RawZip::write(const QString& hostPath) const {

@@ -50,9 +50,26 @@ private:
     std::vector<Item> m_items;
 };
 
-// An archive assembled byte by byte. Every field of an entry can be set to a lie.
+// An archive assembled byte by byte. Every field of an entry can be set to a lie, and so
+// can the directories and end records that lead to the entries.
 class RawZip {
 public:
+    // What follows an entry's data: nothing, or a data descriptor with or without its
+    // signature. Writing one does not set the flag that announces it.
+    enum class Descriptor { None, Plain, Signed };
+
+    // Local-header fields that differ from the central ones (unset: the same).
+    struct LocalLies {
+        std::optional<std::uint32_t> signature;
+        std::optional<QByteArray> name;
+        std::optional<std::uint16_t> flags;
+        std::optional<std::uint16_t> method;
+        std::optional<std::uint32_t> crc;
+        std::optional<std::uint64_t> compressedSize;
+        std::optional<std::uint64_t> uncompressedSize;
+        std::optional<std::uint16_t> extraLength;
+    };
+
     struct Entry {
         QByteArray name;
         QByteArray data; // stored bytes as they go into the archive
@@ -67,6 +84,28 @@ public:
         QByteArray centralExtra;
         // Makes the central header point at another entry's local header.
         std::optional<std::size_t> sameHeaderAs;
+        // With the descriptor flag (0x0008) set, the local CRC and sizes are written as
+        // zero, as streaming writers do, unless `local` says otherwise.
+        Descriptor descriptor = Descriptor::None;
+        std::optional<std::uint32_t> descriptorCrc; // unset: the central CRC
+        LocalLies local;
+    };
+
+    enum class Field { Count, Size, Offset };
+
+    // One central directory and the end record(s) after it.
+    struct Directory {
+        std::vector<std::size_t> entries; // whose central headers, in this order
+        // The end record's count and size take in only the first `covered` headers.
+        std::optional<std::size_t> covered;
+        std::optional<std::uint64_t> count; // the count stated, where not the true one
+        QByteArray leftover;                // bytes between the headers and the end record
+        QByteArray comment;
+        bool commentToEnd = false; // the comment length runs to the end of the file
+        // ZIP64: the 32-bit end record repeats the count, size and offset instead of
+        // saturating them, with `skewed32` off by one where set.
+        bool repeated32 = false;
+        std::optional<Field> skewed32;
     };
 
     // A stored entry with correct sizes and CRC.
@@ -83,12 +122,26 @@ public:
         m_zip64 = on;
         return *this;
     }
+    // Adds a central directory; without one, a single directory lists every entry.
+    RawZip& directory(Directory directory) {
+        m_directories.push_back(std::move(directory));
+        return *this;
+    }
+    // The one directory listing every entry, with a comment.
+    RawZip& comment(const QByteArray& text);
+    // Bytes after the last end record.
+    RawZip& trailing(const QByteArray& bytes) {
+        m_trailing = bytes;
+        return *this;
+    }
 
     QByteArray bytes() const;
     void write(const QString& hostPath) const;
 
 private:
     std::vector<Entry> m_entries;
+    std::vector<Directory> m_directories;
+    QByteArray m_trailing;
     bool m_zip64 = false;
 };
 

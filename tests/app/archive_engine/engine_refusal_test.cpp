@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <functional>
+
 using namespace enginetest;
 using testsupport::RawZip;
 using testsupport::ZipBuilder;
@@ -188,6 +190,62 @@ TEST_F(EngineTest, OverlappingEntriesRefuseTheArchive) {
     EXPECT_EQ(out.result, ArchiveEngine::CorruptArchive);
     EXPECT_TRUE(out.started.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(outPath()));
+}
+
+// An archive that states one thing in one place and another elsewhere is refused before
+// anything is written: one of each kind of contradiction.
+TEST_F(EngineTest, ArchivesThatContradictThemselvesAreRefusedWhole) {
+    const auto entries = [] {
+        return std::vector<RawZip::Entry>{RawZip::deflated("a.txt", repetitive(3000)),
+                                          RawZip::stored("b.txt", "second"),
+                                          RawZip::stored("c.txt", "third")};
+    };
+    const auto build = [&](const std::function<void(std::vector<RawZip::Entry>&, RawZip&)>& lie) {
+        std::vector<RawZip::Entry> list = entries();
+        RawZip zip;
+        lie(list, zip);
+        for (const RawZip::Entry& e : list) {
+            zip.add(e);
+        }
+        return zip;
+    };
+    const auto listing = [](std::vector<std::size_t> indices) {
+        RawZip::Directory d;
+        d.entries = std::move(indices);
+        return d;
+    };
+    RawZip::Directory miscounted = listing({0, 1, 2});
+    miscounted.count = 2;
+    RawZip::Directory contradicted = listing({0, 1, 2});
+    contradicted.repeated32 = true;
+    contradicted.skewed32 = RawZip::Field::Size;
+    const std::pair<const char*, RawZip> cases[] = {
+        {"two end records", build([&](auto&, RawZip& zip) {
+             zip.directory(listing({0})).directory(listing({0, 1, 2}));
+         })},
+        {"a count short of the headers",
+         build([&](auto&, RawZip& zip) { zip.directory(miscounted); })},
+        {"a ZIP64 record the 32-bit record contradicts",
+         build([&](auto&, RawZip& zip) { zip.directory(contradicted).zip64(); })},
+        {"a local name other than the central one",
+         build([](auto& list, RawZip&) { list[1].local.name = "evil.txt"; })},
+        {"a local size other than the central one",
+         build([](auto& list, RawZip&) { list[0].local.compressedSize = 10; })},
+        {"a descriptor that states another CRC", build([](auto& list, RawZip&) {
+             list[2].flags |= 0x0008;
+             list[2].descriptor = RawZip::Descriptor::Signed;
+             list[2].descriptorCrc = 1;
+         })},
+    };
+    for (const auto& [label, zip] : cases) {
+        SCOPED_TRACE(label);
+        zip.write(archivePath());
+        const Outcome out = extract();
+        EXPECT_EQ(out.result, ArchiveEngine::CorruptArchive);
+        EXPECT_TRUE(out.started.isEmpty());
+        EXPECT_TRUE(out.skips.empty());
+        EXPECT_FALSE(QFileInfo::exists(outPath()));
+    }
 }
 
 TEST_F(EngineTest, DeclaredTotalMustFitTheFreeSpace) {

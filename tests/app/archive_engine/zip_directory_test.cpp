@@ -5,8 +5,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 
 using enginetest::noise;
 using testsupport::RawZip;
@@ -144,6 +146,327 @@ TEST(ZipDirectoryTest, EveryEntryFindsItsData) {
         ASSERT_TRUE(e.dataIntact);
         EXPECT_EQ(bytes.mid(qsizetype(e.dataOffset), contents[i].size()), contents[i]);
     }
+}
+
+using archive_engine::ZipDirectory;
+using Descriptor = RawZip::Descriptor;
+using Problem = ZipDirectory::Problem;
+
+// Three small entries; a case changes one of them, usually the middle one, or the
+// records that lead to them.
+struct Archive {
+    std::vector<RawZip::Entry> entries = {RawZip::stored("a.txt", "first entry"),
+                                          RawZip::stored("b.txt", "second entry"),
+                                          RawZip::stored("c.txt", "third entry")};
+    std::vector<RawZip::Directory> directories;
+    QByteArray trailing;
+    bool zip64 = false;
+
+    RawZip zip() const {
+        RawZip zip;
+        for (const RawZip::Entry& e : entries) {
+            zip.add(e);
+        }
+        for (const RawZip::Directory& d : directories) {
+            zip.directory(d);
+        }
+        return zip.zip64(zip64).trailing(trailing);
+    }
+};
+
+RawZip::Directory listing(std::vector<std::size_t> entries) {
+    RawZip::Directory d;
+    d.entries = std::move(entries);
+    return d;
+}
+
+struct Case {
+    const char* label;
+    std::function<void(Archive&)> change;
+};
+
+ZipDirectory readArchive(const Case& c, Archive* archive, QByteArray* bytes) {
+    c.change(*archive);
+    *bytes = archive->zip().bytes();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.zip"));
+    QFile out(path);
+    EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(*bytes) == bytes->size());
+    out.close();
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return archive_engine::readZipDirectory(file);
+}
+
+void streamed(RawZip::Entry& e, Descriptor descriptor) {
+    e.flags |= 0x0008;
+    e.descriptor = descriptor;
+}
+
+// Archives that say one thing in one place and another elsewhere: every reader that
+// trusts a different place would extract something else, so the archive is refused.
+TEST(ZipDirectoryTest, ArchivesThatContradictThemselvesAreRefused) {
+    struct Refusal {
+        Case c;
+        ZipDirectory::Status status;
+        Problem problem;
+    };
+    const auto middle = [](auto lie) { return [lie](Archive& a) { lie(a.entries[1]); }; };
+    const auto directories = [](std::vector<RawZip::Directory> list) {
+        return [list](Archive& a) { a.directories = list; };
+    };
+    const auto stated = [](std::optional<std::uint64_t> count, std::optional<std::size_t> covered,
+                           bool zip64) {
+        return [=](Archive& a) {
+            RawZip::Directory d = listing({0, 1, 2});
+            d.count = count;
+            d.covered = covered;
+            a.directories = {d};
+            a.zip64 = zip64;
+        };
+    };
+    const auto skewed = [](RawZip::Field field) {
+        return [field](Archive& a) {
+            RawZip::Directory d = listing({0, 1, 2});
+            d.repeated32 = true;
+            d.skewed32 = field;
+            a.directories = {d};
+            a.zip64 = true;
+        };
+    };
+    RawZip::Directory firstToEnd = listing({0});
+    firstToEnd.commentToEnd = true;
+    RawZip::Directory allToEnd = listing({0, 1, 2});
+    allToEnd.commentToEnd = true;
+    RawZip::Directory strayHeader = listing({0, 1, 2});
+    strayHeader.leftover = QByteArray("PK\x01\x02", 4) + QByteArray(42, '\0');
+
+    const Refusal refusals[] = {
+        {{"a later end record leads to a longer directory",
+          directories({listing({0}), listing({0, 1, 2})})},
+         ZipDirectory::Damaged, Problem::SecondEndRecord},
+        {{"a later end record leads to a shorter directory",
+          directories({listing({0, 1, 2}), listing({0})})},
+         ZipDirectory::Damaged, Problem::SecondEndRecord},
+        {{"an earlier record's comment runs over the later directory",
+          directories({firstToEnd, listing({0, 1, 2})})},
+         ZipDirectory::Damaged, Problem::SecondEndRecord},
+        {{"a whole directory and record inside the last record's comment",
+          [&](Archive& a) {
+              a.directories = {allToEnd, listing({0})};
+              a.trailing = "tail";
+          }},
+         ZipDirectory::Damaged, Problem::SecondEndRecord},
+        {{"two ZIP64 directories",
+          [&](Archive& a) {
+              a.directories = {listing({0}), listing({0, 1, 2})};
+              a.zip64 = true;
+          }},
+         ZipDirectory::Damaged, Problem::SecondEndRecord},
+        // Readers that take the last signature see an empty archive.
+        {{"a comment ending in an empty end record",
+          [](Archive& a) {
+              RawZip::Directory d = listing({0, 1, 2});
+              d.comment = QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0');
+              a.directories = {d};
+          }},
+         ZipDirectory::Damaged, Problem::DirectoryMisplaced},
+        {{"the count says 2 of 3 headers", stated(2, {}, false)}, ZipDirectory::Damaged, Problem::CountMismatch},
+        {{"the count says 4 of 3 headers", stated(4, {}, false)}, ZipDirectory::Damaged, Problem::CountMismatch},
+        {{"the ZIP64 count says 2 of 3 headers", stated(2, {}, true)}, ZipDirectory::Damaged, Problem::CountMismatch},
+        {{"the end record covers one of three headers", stated({}, 1, false)},
+         ZipDirectory::Damaged, Problem::DirectoryMisplaced},
+        {{"the ZIP64 record covers two of three headers", stated({}, 2, true)},
+         ZipDirectory::Damaged, Problem::DirectoryMisplaced},
+        {{"a central header left over before the end record", directories({strayHeader})},
+         ZipDirectory::Damaged, Problem::DirectoryMisplaced},
+        {{"a local entry no central header lists", directories({listing({0, 2})})},
+         ZipDirectory::Damaged, Problem::UnlistedHeader},
+        {{"the 32-bit count contradicts the ZIP64 record", skewed(RawZip::Field::Count)},
+         ZipDirectory::Damaged, Problem::Zip64Mismatch},
+        {{"the 32-bit size contradicts the ZIP64 record", skewed(RawZip::Field::Size)},
+         ZipDirectory::Damaged, Problem::Zip64Mismatch},
+        {{"the 32-bit offset contradicts the ZIP64 record", skewed(RawZip::Field::Offset)},
+         ZipDirectory::Damaged, Problem::Zip64Mismatch},
+        {{"local name differs in case", middle([](RawZip::Entry& e) { e.local.name = "B.txt"; })},
+         ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
+        {{"local name is longer", middle([](RawZip::Entry& e) { e.local.name = "b.txt.exe"; })},
+         ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
+        {{"local method differs", middle([](RawZip::Entry& e) { e.local.method = 8; })},
+         ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
+        {{"only the local header says encrypted",
+          middle([](RawZip::Entry& e) { e.local.flags = 0x0001; })},
+         ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
+        {{"only the local header announces a descriptor",
+          middle([](RawZip::Entry& e) { e.local.flags = 0x0008; })},
+         ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
+        {{"only the central header announces a descriptor",
+          middle([](RawZip::Entry& e) {
+              e.flags = 0x0008;
+              e.local.flags = 0;
+          })},
+         ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
+        {{"the UTF-8 flag differs on a non-ASCII name",
+          middle([](RawZip::Entry& e) {
+              e.name = "b\xC3\xA9.txt";
+              e.flags = 0x0800;
+              e.local.flags = 0;
+          })},
+         ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
+        {{"local CRC differs", middle([](RawZip::Entry& e) { e.local.crc = e.crc ^ 1; })},
+         ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
+        {{"local compressed size differs",
+          middle([](RawZip::Entry& e) { e.local.compressedSize = 5; })},
+         ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
+        {{"local uncompressed size differs",
+          middle([](RawZip::Entry& e) { e.local.uncompressedSize = 5; })},
+         ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
+        {{"with a descriptor, a local CRC that is neither zero nor the central one",
+          middle([](RawZip::Entry& e) {
+              streamed(e, Descriptor::Signed);
+              e.local.crc = e.crc ^ 1;
+          })},
+         ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
+        {{"with a descriptor, a local size that is neither zero nor the central one",
+          middle([](RawZip::Entry& e) {
+              streamed(e, Descriptor::Plain);
+              e.local.compressedSize = 5;
+          })},
+         ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
+        {{"the local ZIP64 field states another size",
+          [](Archive& a) {
+              a.entries[1].local.compressedSize = 5;
+              a.zip64 = true;
+          }},
+         ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
+        {{"a descriptor states another CRC",
+          middle([](RawZip::Entry& e) {
+              streamed(e, Descriptor::Signed);
+              e.descriptorCrc = e.crc ^ 1;
+          })},
+         ZipDirectory::Damaged, Problem::DescriptorMismatch},
+        // Both central entries agree with the header they share.
+        {{"two entries share a local header",
+          [](Archive& a) {
+              a.entries[2] = a.entries[1];
+              a.entries[2].sameHeaderAs = 1;
+          }},
+         ZipDirectory::Overlapping, Problem::SharedBytes},
+        {{"the last entry's data runs into the central directory",
+          [](Archive& a) { a.entries[2].local.extraLength = 4; }},
+         ZipDirectory::Overlapping, Problem::SharedBytes},
+        {{"the last local header runs into the central directory",
+          [](Archive& a) { a.entries[2].local.extraLength = 1000; }},
+         ZipDirectory::Overlapping, Problem::SharedBytes},
+        // The first entry's descriptor, 12 bytes without signature, is also the start of
+        // the next local header: its CRC reads as that signature, its sizes as the
+        // header's version, flags, method and time.
+        {{"a descriptor that is also the next local header",
+          [](Archive& a) {
+              RawZip::Entry& e = a.entries[0];
+              e.data = QByteArray(20, 'd');
+              e.crc = 0x04034b50;
+              e.uncompressedSize = 0;
+              e.flags = 0x0008;
+          }},
+         ZipDirectory::Overlapping, Problem::SharedBytes},
+    };
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.c.label);
+        Archive archive;
+        QByteArray bytes;
+        const ZipDirectory read = readArchive(r.c, &archive, &bytes);
+        EXPECT_EQ(read.status, r.status);
+        EXPECT_EQ(read.problem, r.problem);
+    }
+}
+
+// What real writers produce stays readable, and every entry's data is found where the
+// archive put it.
+TEST(ZipDirectoryTest, ConsistentArchivesAreRead) {
+    const auto all = [](auto change) {
+        return [change](Archive& a) {
+            for (RawZip::Entry& e : a.entries) {
+                change(e);
+            }
+        };
+    };
+    const auto withComment = [](QByteArray comment) {
+        return [comment](Archive& a) {
+            RawZip::Directory d = listing({0, 1, 2});
+            d.comment = comment;
+            a.directories = {d};
+        };
+    };
+    const Case cases[] = {
+        {"plain", [](Archive&) {}},
+        {"descriptors with signature",
+         all([](RawZip::Entry& e) { streamed(e, Descriptor::Signed); })},
+        {"descriptors without signature",
+         all([](RawZip::Entry& e) { streamed(e, Descriptor::Plain); })},
+        {"descriptors, local header values filled in", all([](RawZip::Entry& e) {
+             streamed(e, Descriptor::Signed);
+             e.local.crc = e.crc;
+             e.local.compressedSize = std::uint64_t(e.data.size());
+             e.local.uncompressedSize = e.uncompressedSize;
+         })},
+        {"a descriptor flag without a descriptor", all([](RawZip::Entry& e) { e.flags = 0x0008; })},
+        {"ZIP64", [](Archive& a) { a.zip64 = true; }},
+        {"ZIP64 with descriptors",
+         [&](Archive& a) {
+             a.zip64 = true;
+             all([](RawZip::Entry& e) { streamed(e, Descriptor::Signed); })(a);
+         }},
+        {"ZIP64 with the 32-bit record repeating its values",
+         [](Archive& a) {
+             RawZip::Directory d = listing({0, 1, 2});
+             d.repeated32 = true;
+             a.directories = {d};
+             a.zip64 = true;
+         }},
+        {"a comment holding the end record's signature",
+         withComment(QByteArray("see PK\x05\x06 in the comment", 29))},
+        {"bytes after the end record", [](Archive& a) { a.trailing = "appended"; }},
+        {"the UTF-8 flag differs on an ASCII name",
+         all([](RawZip::Entry& e) { e.local.flags = 0x0800; })},
+        {"deflate option bits differ", all([](RawZip::Entry& e) { e.local.flags = 0x0006; })},
+        {"central headers in another order than the local ones",
+         [](Archive& a) {
+             a.directories = {listing({2, 0, 1})};
+         }},
+        {"no entries", [](Archive& a) { a.entries.clear(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Archive archive;
+        QByteArray bytes;
+        const ZipDirectory read = readArchive(c, &archive, &bytes);
+        ASSERT_EQ(read.status, ZipDirectory::Ok);
+        ASSERT_EQ(read.entries.size(), archive.entries.size());
+        for (const archive_engine::ZipEntry& e : read.entries) {
+            SCOPED_TRACE(e.name.toStdString());
+            const auto written =
+                std::find_if(archive.entries.begin(), archive.entries.end(),
+                             [&e](const RawZip::Entry& w) { return w.name == e.rawName; });
+            ASSERT_NE(written, archive.entries.end());
+            EXPECT_TRUE(e.dataIntact);
+            EXPECT_EQ(bytes.mid(qsizetype(e.dataOffset), qsizetype(e.compressedSize)),
+                      written->data);
+        }
+    }
+}
+
+// A local header that is simply not there loses that entry, not the archive.
+TEST(ZipDirectoryTest, AMissingLocalHeaderLosesOnlyItsEntry) {
+    const Case missing = {"", [](Archive& a) { a.entries[1].local.signature = 0x04034b51; }};
+    Archive archive;
+    QByteArray bytes;
+    const ZipDirectory read = readArchive(missing, &archive, &bytes);
+    ASSERT_EQ(read.status, ZipDirectory::Ok);
+    ASSERT_EQ(read.entries.size(), 3u);
+    EXPECT_TRUE(read.entries[0].dataIntact);
+    EXPECT_FALSE(read.entries[1].dataIntact);
+    EXPECT_TRUE(read.entries[2].dataIntact);
 }
 
 } // namespace
