@@ -85,31 +85,6 @@ QString lastComponent(const QString& name) {
     return name.mid(start, end - start);
 }
 
-bool linkStaysInside(const QStringList& linkComponents, const QByteArray& target) {
-    if (target.isEmpty() || target.startsWith('/') || target.startsWith('\\')) {
-        return false;
-    }
-    // Depth of the folder holding the link; ".." may climb back to the destination
-    // itself but never above it. A "\" counts as a separator here too: refusing a
-    // target some other system would read as climbing costs nothing.
-    qsizetype depth = linkComponents.size() - 1;
-    for (const QByteArray& part : target.split('/')) {
-        for (const QByteArray& component : part.split('\\')) {
-            if (component.isEmpty() || component == ".") {
-                continue;
-            }
-            if (component == "..") {
-                if (--depth < 0) {
-                    return false;
-                }
-            } else {
-                ++depth;
-            }
-        }
-    }
-    return true;
-}
-
 QString numberedName(const QString& name, int number) {
     const QString suffix = QStringLiteral(" (%1)").arg(number);
     const qsizetype dot = name.lastIndexOf(u'.');

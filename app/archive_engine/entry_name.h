@@ -27,10 +27,6 @@ EntryPath sanitizeEntryName(const QString& name);
 // sanitizeEntryName refuses): what FilesToProcess is matched against.
 QString lastComponent(const QString& name);
 
-// Whether a symbolic link stored at `linkComponents` (its own path below the destination)
-// pointing at `target` resolves inside the destination.
-bool linkStaysInside(const QStringList& linkComponents, const QByteArray& target);
-
 // "name.ext" -> "name (n).ext"; "README" -> "README (n)"; ".profile" -> ".profile (n)".
 QString numberedName(const QString& name, int number);
 
