@@ -128,7 +128,7 @@ Bytes firstEntryStream(const std::string& zipPath) {
 }
 
 Bytes fixtureStream(const char* name) {
-    return firstEntryStream(std::string(DEFLATE64_TEST_DATA) + "/deflate64_" + name + ".zip");
+    return firstEntryStream(std::string(ENGINE_TEST_DATA) + "/deflate64_" + name + ".zip");
 }
 
 struct Decoded {
