@@ -6,14 +6,17 @@
 #include "platform/controls.h"
 #include "platform/dialogs.h"
 #include "platform/dosfs.h"
+#include "platform/volumes.h"
 #include "search/wd1.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLockFile>
 #include <QProgressBar>
 
 using platform::MsgBox;
@@ -21,6 +24,7 @@ using platform::MsgBox;
 namespace {
 
 const QString kNoArchives = QStringLiteral("Pick a dir that has zips!");
+constexpr int kLockPollMs = 100;
 
 // A file in the program's directory; a drive root already ends in its separator.
 QString programFile(QChar separator, const QString& name) {
@@ -72,6 +76,21 @@ void Form1::runBatch() {
     SetStatus(QStringLiteral("Grabing the Files.. Hold on a sec..."));
 
     const QString listFile = programFile(u'\\', QStringLiteral("unzip.tmp"));
+    // Copies of the program running at once share the list file: each holds this lock from
+    // deleting the old list to reading its own back. A lock whose holder has died is taken
+    // over; a live one is waited for, however long its search takes.
+    const QString listHost = platform::toHostPath(listFile);
+    QLockFile listLock(listHost.isEmpty() ? QString() : listHost + QStringLiteral(".lock"));
+    listLock.setStaleLockTime(0);
+    if (!listHost.isEmpty() && !listLock.tryLock(0)) {
+        SetStatus(QStringLiteral("Waiting for another Velmarch run to read its list..."));
+        while (!listLock.tryLock(kLockPollMs)) {
+            platform::DoEvents();
+            if (m_closing)
+                return;
+        }
+        SetStatus(QStringLiteral("Grabing the Files.. Hold on a sec..."));
+    }
     if (wd1().Exists(listFile)) {
         // A list that survives would be read back as this run's archives.
         if (const platform::FsError error = platform::deleteFile(listFile)) {
@@ -102,6 +121,7 @@ void Form1::runBatch() {
         reportFileError(tr("read the list file"), listFile, error.description);
         return;
     }
+    listLock.unlock();
     // The list file is a text anyone can write to: a line that does not name a file below
     // the directory searched is neither extracted nor deleted.
     QStringList archives;
@@ -177,6 +197,9 @@ void Form1::runBatch() {
 
     if (Check4->isChecked())
         saveLog();
+    // A long run ends while the user is elsewhere: the taskbar entry asks for attention.
+    if (!isActiveWindow())
+        QApplication::alert(this);
     MsgBox(QStringLiteral("Done!"));
     F2->hide();
     F1->show();

@@ -2,8 +2,10 @@
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QLockFile>
 #include <QProgressBar>
 #include <QRandomGenerator>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -532,6 +534,27 @@ TEST_F(RunTest, ALogFileThatCannotBeWrittenIsReportedAndTheRunStillEnds) {
     EXPECT_EQ(shown.back(), kDone);
     EXPECT_TRUE(f.savedLogFile().isEmpty());
     EXPECT_TRUE(f.F1->isVisible());
+}
+
+TEST_F(RunTest, ARunWaitsWhileAnotherCopyHoldsTheListFileAndSaysSo) {
+    makeTree();
+    QLockFile otherCopy(programHost(QStringLiteral("unzip.tmp.lock")));
+    ASSERT_TRUE(otherCopy.tryLock(0));
+    Form1& f = start();
+    f.Check1->setChecked(false);
+    QString whileWaiting;
+    QTimer::singleShot(300, &f, [&] {
+        whileWaiting = f.TxtStats->text();
+        otherCopy.unlock();
+    });
+    runInPlace(QStringLiteral("t:\\src"));
+
+    EXPECT_EQ(whileWaiting,
+              QStringLiteral("..::Waiting for another Velmarch run to read its list...::.."));
+    EXPECT_EQ(texts(), QStringList{kDone});
+    EXPECT_EQ(logLines().size(), 3);
+    EXPECT_FALSE(QFile::exists(programHost(QStringLiteral("unzip.tmp.lock"))))
+        << "the lock goes once the list is read";
 }
 
 TEST_F(RunTest, AnOldListFileThatCannotBeDeletedEndsTheRunBeforeTheSearch) {
