@@ -9,6 +9,7 @@
 #   bench/batch/run_bench.sh [--build DIR] [--corpus DIR] [--work DIR] [--runs N]
 #                            [--cache warm|cold] [--settle S]
 #                            [--tools "velmarch extract unzip 7z bsdtar"] [--only GLOB]
+#                            [--delete]
 #
 # --cache warm (default): every archive is read once right before each timed run, so all
 #   tools start with the archives in the page cache. --cache cold drops the page cache
@@ -24,6 +25,9 @@
 # --only GLOB: only the archives whose file name matches (e.g. 'tiles-*'), to see one kind
 #   of content on its own; the copy then holds only those.
 # "extract" is the engine alone: velmarch-extract once per folder with its archives.
+# --delete: each archive is deleted after a good extraction, as the program does by default
+#   (velmarch-batch --delete, which first makes the extracted content durable; the other
+#   tools as "TOOL ... && rm ARCHIVE", which does not). "extract" cannot delete: left out.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$here/../../build"
@@ -34,6 +38,7 @@ cache=warm
 settle=65
 tools=""
 only="*"
+delete=0
 
 usage() { sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 while (($#)); do
@@ -46,6 +51,7 @@ while (($#)); do
     --settle) settle=$2; shift 2 ;;
     --tools) tools=$2; shift 2 ;;
     --only) only=$2; shift 2 ;;
+    --delete) delete=1; shift ;;
     *) usage ;;
     esac
 done
@@ -60,7 +66,7 @@ batch="$build/app/velmarch-batch"
 extract="$build/app/archive_engine/velmarch-extract"
 if [[ -z "$tools" ]]; then
     [[ -x "$batch" ]] && tools+="velmarch "
-    [[ -x "$extract" ]] && tools+="extract "
+    [[ -x "$extract" ]] && ((!delete)) && tools+="extract "
     tools+="unzip 7z bsdtar"
 fi
 for t in $tools; do
@@ -120,8 +126,12 @@ prepare() {
     ((wait <= 0)) || sleep "$wait"
 }
 
+delete_flag=()
+((delete)) && delete_flag=(--delete)
+# After a good extraction with --delete, the archive goes.
+remove() { if ((delete)); then rm -f "$1"; fi; }
 run_velmarch() {
-    "$batch" "$copy" > "$work/velmarch.out" 2> "$work/velmarch.err"
+    "$batch" "${delete_flag[@]}" "$copy" > "$work/velmarch.out" 2> "$work/velmarch.err"
 }
 check_velmarch() {
     local fine
@@ -154,15 +164,15 @@ check_extract() {
 }
 run_unzip() {
     local i
-    for i in "${!paths[@]}"; do unzip -o -qq "${paths[i]}" -d "${dests[i]}"; done
+    for i in "${!paths[@]}"; do unzip -o -qq "${paths[i]}" -d "${dests[i]}" && remove "${paths[i]}"; done
 }
 run_7z() {
     local i
-    for i in "${!paths[@]}"; do 7z x -y -o"${dests[i]}" "${paths[i]}" > /dev/null; done
+    for i in "${!paths[@]}"; do 7z x -y -o"${dests[i]}" "${paths[i]}" > /dev/null && remove "${paths[i]}"; done
 }
 run_bsdtar() {
     local i
-    for i in "${!paths[@]}"; do bsdtar -xf "${paths[i]}" -C "${dests[i]}"; done
+    for i in "${!paths[@]}"; do bsdtar -xf "${paths[i]}" -C "${dests[i]}" && remove "${paths[i]}"; done
 }
 check_unzip() { :; }
 check_7z() { :; }
@@ -201,6 +211,7 @@ fs_type=$(df -T "$work" | awk 'NR == 2 {print $2}')
 echo "date:    $(date)"
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), output on $fs_type ($work)"
 echo "corpus:  ${#archives[@]} archives in ${#folders[@]} folders, $expected_files files, $(awk -v b="$expected_bytes" 'BEGIN {printf "%.1f", b / 1e6}') MB extracted"
+((delete)) && echo "delete:  every archive deleted after a good extraction"
 echo "cache:   $cache, $runs runs per tool, tools taken in turn, order rotated each round, ${settle} s settle after each removal"
 echo "load:    $(uptime | sed 's/.*load average: //') (1, 5, 15 min) before"
 
@@ -215,6 +226,10 @@ for ((round = 0; round < runs; round++)); do
         { time "run_$t"; } 2> "$work/time.txt" || { echo "$(name_of "$t") failed" >&2; cat "$work/time.txt" >&2; exit 1; }
         read -r real user sys < <(tail -n1 "$work/time.txt")
         "check_$t"
+        if ((delete)) && [[ -n "$(find "$copy" -type f -iname '*.zip' -print -quit)" ]]; then
+            echo "$(name_of "$t") left archives behind" >&2
+            exit 1
+        fi
         if ((round == 0)); then check_tree_full "$t"; else check_tree_quick "$t"; fi
         wall[$t]+="$real "
         cpu[$t]+="$(awk -v u="$user" -v s="$sys" 'BEGIN {printf "%.3f", u + s}') "
