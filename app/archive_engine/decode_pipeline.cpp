@@ -64,20 +64,29 @@ DecodePipeline::Piece DecodePipeline::copyToPiece(const char* data, std::size_t 
 
 bool DecodePipeline::next(Piece* piece, std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_mutex);
-    if (!m_ready.wait_for(lock, timeout, [this] { return !m_queue.empty(); })) {
-        return false;
+    if (m_queue.empty()) {
+        m_writerWaiting = true;
+        m_ready.wait_for(lock, timeout, [this] { return !m_queue.empty(); });
+        m_writerWaiting = false;
+        if (m_queue.empty()) {
+            return false;
+        }
     }
     // endJob() removes every piece of the jobs before the current one, and the worker
     // queues in job order: the front belongs to the current job.
     *piece = std::move(m_queue.front().piece);
     m_bytesInFlight -= charge(*piece);
     m_queue.pop_front();
+    const bool wake = roomMade();
     lock.unlock();
-    m_room.notify_one();
+    if (wake) {
+        m_room.notify_one();
+    }
     return true;
 }
 
 void DecodePipeline::endJob() {
+    bool wake = false;
     {
         const std::lock_guard lock(m_mutex);
         while (!m_queue.empty() && m_queue.front().job == m_current) {
@@ -85,25 +94,40 @@ void DecodePipeline::endJob() {
             m_queue.pop_front();
         }
         ++m_current;
+        wake = roomMade();
     }
-    m_room.notify_one();
+    if (wake) {
+        m_room.notify_one();
+    }
+}
+
+bool DecodePipeline::workerMayGo(std::size_t job) const {
+    return m_stop || m_current > job || m_bytesInFlight == 0 ||
+           (m_bytesInFlight <= kMaxBytesInFlight / 2 && job - m_current < kMaxJobsAhead / 2);
 }
 
 bool DecodePipeline::put(std::size_t job, Piece piece) {
     const std::size_t cost = charge(piece);
     std::unique_lock lock(m_mutex);
     // An empty queue always takes one piece, whatever its size.
-    m_room.wait(lock, [&] {
-        return m_stop || m_current > job || m_bytesInFlight == 0 ||
-               m_bytesInFlight + cost <= kMaxBytesInFlight;
-    });
+    const bool room = m_bytesInFlight == 0 || (m_bytesInFlight + cost <= kMaxBytesInFlight &&
+                                               job - m_current < kMaxJobsAhead);
+    if (!room && !m_stop && m_current <= job) {
+        m_workerWaiting = true;
+        m_workerJob = job;
+        m_room.wait(lock, [&] { return workerMayGo(job); });
+        m_workerWaiting = false;
+    }
     if (m_stop || m_current > job) {
         return false;
     }
     m_bytesInFlight += cost;
     m_queue.push_back({job, std::move(piece)});
+    const bool wake = m_writerWaiting;
     lock.unlock();
-    m_ready.notify_one();
+    if (wake) {
+        m_ready.notify_one();
+    }
     return true;
 }
 

@@ -45,6 +45,9 @@ public:
 
     // Content decoded but not yet taken; a larger entry still passes, piece by piece.
     static constexpr std::size_t kMaxBytesInFlight = 16 << 20;
+    // Jobs decoded ahead of the writing side: an archive of tiny entries gains nothing
+    // from running further ahead, and each one waiting costs memory.
+    static constexpr std::size_t kMaxJobsAhead = 2048;
 
     // `memory` serves this pipeline alone until it is destroyed.
     DecodePipeline(QFile& archive, std::vector<Job> jobs, DecodeMemory& memory);
@@ -70,6 +73,12 @@ private:
     // Waits for room, then queues a piece of job `job`; false when the job is no longer
     // wanted (or everything stops).
     bool put(std::size_t job, Piece piece);
+    // Whether the worker, stopped for room, may go on (under m_mutex). It waits until
+    // the writing side has taken half of what is in flight, so that the two threads wake
+    // each other once per many pieces rather than once per piece.
+    bool workerMayGo(std::size_t job) const;
+    // The writing side took something (under m_mutex): true when the worker is to be woken.
+    bool roomMade() const { return m_workerWaiting && workerMayGo(m_workerJob); }
     static std::size_t charge(const Piece& piece);
     // A piece holding a copy of `data`, cut from the chunk buffer being filled or from a
     // new one. The worker's alone; throws std::bad_alloc.
@@ -88,6 +97,10 @@ private:
     std::size_t m_bytesInFlight = 0;
     std::size_t m_current = 0; // the job the writing side is on
     bool m_stop = false;
+    // Who waits: the signals are only sent to a thread that sleeps.
+    bool m_workerWaiting = false;
+    std::size_t m_workerJob = 0; // the job whose piece the waiting worker holds
+    bool m_writerWaiting = false;
 
     std::thread m_worker; // last: starts once everything above is in place
 };

@@ -27,7 +27,7 @@ bool isSeparator(QChar c) {
 
 } // namespace
 
-QString decodeCp437(const QByteArray& raw) {
+QString decodeCp437(QByteArrayView raw) {
     QString text;
     text.reserve(raw.size());
     for (char byte : raw) {

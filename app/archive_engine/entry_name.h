@@ -4,14 +4,14 @@
 // destination: decoding (UTF-8 or CP437), splitting, and the refusals that keep every
 // write inside the destination.
 
-#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
 namespace archive_engine {
 
 // CP437, the code page of names that do not carry the UTF-8 flag.
-QString decodeCp437(const QByteArray& raw);
+QString decodeCp437(QByteArrayView raw);
 
 struct EntryPath {
     bool safe = false;

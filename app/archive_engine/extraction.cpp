@@ -170,21 +170,21 @@ Result Extraction::prepareDestination() {
     return Success;
 }
 
-Extraction::Selected Extraction::plan(std::size_t index, EntryPath path) const {
+Extraction::Selected Extraction::plan(std::size_t index, const EntryPath& path) const {
     const ZipEntry& entry = m_directory.entries[index];
-    Selected item{index, std::move(path)};
+    Selected item{index};
     auto skipAs = [&](SkipReason reason) {
         item.action = Action::Skip;
         item.reason = reason;
         return item;
     };
-    if (!item.path.safe) {
+    if (!path.safe) {
         return skipAs(SkipUnsafePath);
     }
-    if (item.path.components.isEmpty()) {
+    if (path.components.isEmpty()) {
         return item; // "./": the destination itself, which exists
     }
-    if (item.path.isDirectory) {
+    if (path.isDirectory) {
         item.action = Action::MakeDirectory;
         return item;
     }
@@ -213,17 +213,16 @@ Extraction::Selected Extraction::plan(std::size_t index, EntryPath path) const {
 std::vector<Extraction::Selected> Extraction::selectEntries() const {
     std::vector<Selected> selected;
     for (std::size_t i = 0; i < m_directory.entries.size(); ++i) {
-        const ZipEntry& entry = m_directory.entries[i];
-        EntryPath path = sanitizeEntryName(entry.name);
+        const QString name = m_directory.name(m_directory.entries[i]);
+        const EntryPath path = sanitizeEntryName(name);
         // Without recursion only the archive's top level is taken.
         if (!m_request.recurse && path.components.size() > 1) {
             continue;
         }
-        if (!path.isDirectory &&
-            !matchesFileSpec(lastComponent(entry.name), m_request.filesToProcess)) {
+        if (!path.isDirectory && !matchesFileSpec(lastComponent(name), m_request.filesToProcess)) {
             continue;
         }
-        selected.push_back(plan(i, std::move(path)));
+        selected.push_back(plan(i, path));
     }
     return selected;
 }
@@ -294,22 +293,27 @@ bool Extraction::archiveUnchanged() const {
 
 void Extraction::extractEntry(const Selected& item) {
     const ZipEntry& entry = m_directory.entries[item.index];
-    m_sink.entryStarted(entry.name);
+    Placing placing{entry, m_directory.name(entry), {}};
+    m_sink.entryStarted(placing.name);
     const std::uint64_t doneBefore = m_doneBytes;
+    if (item.action != Action::Skip && item.action != Action::Nothing) {
+        // The same split as at selection, which found the name safe.
+        placing.path = sanitizeEntryName(placing.name);
+    }
     switch (item.action) {
     case Action::Skip:
-        skip(entry, item.reason);
+        skip(placing.name, item.reason);
         break;
     case Action::Nothing:
         break;
     case Action::MakeDirectory:
-        makeDirectory(entry, item.path);
+        makeDirectory(placing);
         break;
     case Action::MakeLink:
-        makeLink(item);
+        makeLink(placing);
         break;
     case Action::WriteFile:
-        writeFile(item);
+        writeFile(placing);
         break;
     }
     if (item.decoded()) {
@@ -321,16 +325,32 @@ void Extraction::extractEntry(const Selected& item) {
 
 const platform::TargetDir* Extraction::parentFolder(const QStringList& components,
                                                     TargetStatus* status) {
-    const QStringList folder = components.mid(0, components.size() - 1);
     *status = TargetStatus::Ok;
-    if (folder.isEmpty()) {
+    const qsizetype depth = components.size() - 1;
+    if (depth <= 0) {
         return &m_root;
     }
+    if (m_lastFolderDir && m_lastFolder.size() == depth &&
+        std::equal(m_lastFolder.cbegin(), m_lastFolder.cend(), components.cbegin())) {
+        return m_lastFolderDir;
+    }
+    QStringList folder = components.mid(0, depth);
+    const platform::TargetDir* found = openFolder(folder, status);
+    if (found) {
+        m_lastFolder = std::move(folder);
+        m_lastFolderDir = found;
+    }
+    return found;
+}
+
+const platform::TargetDir* Extraction::openFolder(const QStringList& folder, TargetStatus* status) {
     if (const auto found = m_folders.find(folder); found != m_folders.end()) {
         return &found->second;
     }
     if (m_folders.size() + std::size_t(folder.size()) > kMaxOpenFolders) {
         m_folders.clear();
+        m_lastFolderDir = nullptr;
+        m_lastPlacedIn = nullptr;
     }
     // From the deepest folder already open, one component at a time, keeping each.
     qsizetype depth = folder.size() - 1;
@@ -351,14 +371,24 @@ const platform::TargetDir* Extraction::parentFolder(const QStringList& component
     return current;
 }
 
-void Extraction::makeDirectory(const ZipEntry& entry, const EntryPath& path) {
+void Extraction::placedIn(const platform::TargetDir* folder) {
+    // Each add asks the kernel for the folder's file system: once per folder is enough.
+    if (folder != m_lastPlacedIn) {
+        m_placed.add(folder->fd());
+        m_lastPlacedIn = folder;
+    }
+}
+
+void Extraction::makeDirectory(const Placing& item) {
+    const ZipEntry& entry = item.entry;
+    const EntryPath& path = item.path;
     TargetStatus status;
     const platform::TargetDir* parent = parentFolder(path.components, &status);
     if (parent) {
         platform::TargetDir made =
             parent->openChild(path.components.back(), unixMode(entry), &status);
         if (status == TargetStatus::Ok) {
-            m_placed.add(parent->fd());
+            placedIn(parent);
             if (entry.hasModificationTime) {
                 m_folderTimes.emplace_back(path.components, entry.modificationTime);
             }
@@ -368,7 +398,7 @@ void Extraction::makeDirectory(const ZipEntry& entry, const EntryPath& path) {
         }
     }
     if (status != TargetStatus::Ok) {
-        skipForTarget(entry, status);
+        skipForTarget(item.name, status);
     }
 }
 
@@ -382,28 +412,28 @@ void Extraction::setFolderTimes() {
     }
 }
 
-void Extraction::makeLink(const Selected& item) {
-    const ZipEntry& entry = m_directory.entries[item.index];
+void Extraction::makeLink(const Placing& item) {
+    const ZipEntry& entry = item.entry;
     BufferOutput target;
     // A link's target is a few bytes, decoded by now or nearly: no abort check while waiting.
     const DecodeResult decoded = receive(target, false);
     if (decoded != DecodeResult::Ok) {
-        skipForDecode(entry, decoded);
+        skipForDecode(item.name, decoded);
         return;
     }
     const QStringList folder = item.path.components.mid(0, item.path.components.size() - 1);
     if (!platform::linkStaysInside(m_root, folder, target.bytes)) {
-        skip(entry, SkipLinkEscapes);
+        skip(item.name, SkipLinkEscapes);
         return;
     }
     if (!archiveUnchanged()) {
-        skip(entry, SkipCorrupted);
+        skip(item.name, SkipCorrupted);
         return;
     }
     TargetStatus status;
     const platform::TargetDir* parent = parentFolder(item.path.components, &status);
     if (!parent) {
-        skipForTarget(entry, status);
+        skipForTarget(item.name, status);
         return;
     }
     const QString leaf = item.path.components.back();
@@ -412,59 +442,59 @@ void Extraction::makeLink(const Selected& item) {
         bool taken = false;
         status = parent->createLink(name, target.bytes, modificationTime(entry), &taken);
         if (status == TargetStatus::Ok) {
-            m_placed.add(parent->fd());
+            placedIn(parent);
             return;
         }
         if (!taken) {
-            skipForTarget(entry, status);
+            skipForTarget(item.name, status);
             return;
         }
         if (parent->isLinkTo(name, target.bytes)) {
-            skip(entry, SkipUpToDate);
+            skip(item.name, SkipUpToDate);
             return;
         }
     }
-    skip(entry, SkipCannotOpen);
+    skip(item.name, SkipCannotOpen);
 }
 
-void Extraction::writeFile(const Selected& item) {
-    const ZipEntry& entry = m_directory.entries[item.index];
+void Extraction::writeFile(const Placing& item) {
+    const ZipEntry& entry = item.entry;
     TargetStatus status;
     const platform::TargetDir* parent = parentFolder(item.path.components, &status);
     if (!parent) {
-        skipForTarget(entry, status);
+        skipForTarget(item.name, status);
         return;
     }
     platform::TempOutput temp;
     status = temp.create(*parent);
     if (status != TargetStatus::Ok) {
-        skipForTarget(entry, status);
+        skipForTarget(item.name, status);
         return;
     }
     FileOutput output(*this, temp);
     const DecodeResult decoded = receive(output, true);
     if (decoded == DecodeResult::Stopped) {
         if (m_aborted) {
-            skip(entry, SkipAborted);
+            skip(item.name, SkipAborted);
         } else {
-            skipForTarget(entry, output.status);
+            skipForTarget(item.name, output.status);
         }
         return;
     }
     if (decoded != DecodeResult::Ok) {
-        skipForDecode(entry, decoded);
+        skipForDecode(item.name, decoded);
         return;
     }
     status = temp.finish(unixMode(entry), modificationTime(entry));
     if (status != TargetStatus::Ok) {
-        skipForTarget(entry, status);
+        skipForTarget(item.name, status);
         return;
     }
     // The content may have been read well before the archive changed; a changed archive is
     // not what the user asked to extract, and must not count as extracted (the program
     // deletes archives that were).
     if (!archiveUnchanged()) {
-        skip(entry, SkipCorrupted);
+        skip(item.name, SkipCorrupted);
         return;
     }
     // Nothing on disk is replaced: an identical file means the entry is already there,
@@ -476,65 +506,65 @@ void Extraction::writeFile(const Selected& item) {
         bool taken = false;
         status = temp.placeAs(name, &taken);
         if (status == TargetStatus::Ok) {
-            m_placed.add(parent->fd());
+            placedIn(parent);
             return;
         }
         if (!taken) {
-            skipForTarget(entry, status);
+            skipForTarget(item.name, status);
             return;
         }
         if (temp.sameContentAs(name)) {
-            skip(entry, SkipUpToDate);
+            skip(item.name, SkipUpToDate);
             return;
         }
     }
-    skip(entry, SkipCannotOpen);
+    skip(item.name, SkipCannotOpen);
 }
 
-void Extraction::skip(const ZipEntry& entry, SkipReason reason) {
+void Extraction::skip(const QString& name, SkipReason reason) {
     if (reason == SkipInsufficientSpace) {
         m_spaceSkips = true;
     }
     if (reason != SkipUpToDate && reason != SkipAborted) {
         m_errorSkips = true;
     }
-    m_sink.skipped(entry.name, reason);
+    m_sink.skipped(name, reason);
 }
 
-void Extraction::skipForTarget(const ZipEntry& entry, TargetStatus status) {
+void Extraction::skipForTarget(const QString& name, TargetStatus status) {
     switch (status) {
     case TargetStatus::ThroughLink:
-        skip(entry, SkipThroughLink);
+        skip(name, SkipThroughLink);
         break;
     case TargetStatus::NoSpace:
-        skip(entry, SkipInsufficientSpace);
+        skip(name, SkipInsufficientSpace);
         break;
     case TargetStatus::Ok:
     case TargetStatus::NotADirectory:
     case TargetStatus::Failed:
-        skip(entry, SkipCannotOpen);
+        skip(name, SkipCannotOpen);
         break;
     }
 }
 
-void Extraction::skipForDecode(const ZipEntry& entry, DecodeResult result) {
+void Extraction::skipForDecode(const QString& name, DecodeResult result) {
     switch (result) {
     case DecodeResult::UnknownMethod:
-        skip(entry, SkipUnknownMethod);
+        skip(name, SkipUnknownMethod);
         break;
     case DecodeResult::BadPassword:
-        skip(entry, SkipBadPassword);
+        skip(name, SkipBadPassword);
         break;
     case DecodeResult::BadCrc:
-        skip(entry, SkipBadCrc);
+        skip(name, SkipBadCrc);
         break;
     case DecodeResult::OutOfMemory:
-        skip(entry, SkipCannotOpen);
+        skip(name, SkipCannotOpen);
         break;
     case DecodeResult::Ok:
     case DecodeResult::Corrupted:
     case DecodeResult::Stopped:
-        skip(entry, SkipCorrupted);
+        skip(name, SkipCorrupted);
         break;
     }
 }

@@ -36,20 +36,27 @@ public:
 
 private:
     // What becomes of an entry, decided once from the directory before anything is read.
-    enum class Action { Skip, Nothing, MakeDirectory, MakeLink, WriteFile };
+    // Kept small, one per selected entry: the name is decoded again when the entry is
+    // placed rather than held for every entry of the archive.
+    enum class Action : std::uint8_t { Skip, Nothing, MakeDirectory, MakeLink, WriteFile };
     struct Selected {
         std::size_t index;
-        EntryPath path;
         Action action = Action::Nothing;
         SkipReason reason = SkipCorrupted; // with Action::Skip
         // Its content comes from the pipeline.
         bool decoded() const { return action == Action::MakeLink || action == Action::WriteFile; }
     };
+    // The entry being placed, with its name as text and as components.
+    struct Placing {
+        const ZipEntry& entry;
+        QString name;
+        EntryPath path;
+    };
 
     Result openArchive();
     Result prepareDestination();
     std::vector<Selected> selectEntries() const;
-    Selected plan(std::size_t index, EntryPath path) const;
+    Selected plan(std::size_t index, const EntryPath& path) const;
     Result checkFreeSpace(const std::vector<Selected>& selected);
     // False when the worker cannot be started.
     bool startPipeline(const std::vector<Selected>& selected);
@@ -64,15 +71,21 @@ private:
     // The folder holding an entry, opened (and created) below the destination.
     const platform::TargetDir* parentFolder(const QStringList& components,
                                             platform::TargetStatus* status);
-    void makeDirectory(const ZipEntry& entry, const EntryPath& path);
+    // The folder with these components below the destination, opened (and created) from
+    // the deepest one already open.
+    const platform::TargetDir* openFolder(const QStringList& folder,
+                                          platform::TargetStatus* status);
+    // Remembers the file system of a folder something was placed in.
+    void placedIn(const platform::TargetDir* folder);
+    void makeDirectory(const Placing& item);
     // Gives the archive's folders their times, once nothing more is placed in them.
     void setFolderTimes();
-    void makeLink(const Selected& item);
-    void writeFile(const Selected& item);
+    void makeLink(const Placing& item);
+    void writeFile(const Placing& item);
 
-    void skip(const ZipEntry& entry, SkipReason reason);
-    void skipForTarget(const ZipEntry& entry, platform::TargetStatus status);
-    void skipForDecode(const ZipEntry& entry, DecodeResult result);
+    void skip(const QString& name, SkipReason reason);
+    void skipForTarget(const QString& name, platform::TargetStatus status);
+    void skipForDecode(const QString& name, DecodeResult result);
     // Accounts for produced bytes and raises progress when due; false once an abort is
     // requested.
     bool advance(std::uint64_t bytes);
@@ -99,6 +112,12 @@ private:
     // alternate between a few folders. We never remove or rename anything, so a folder
     // once opened stays the one its path names.
     std::map<QStringList, platform::TargetDir> m_folders;
+    // The folder of the last entry placed, and the last folder told to m_placed (both in
+    // m_folders or the root; reset when m_folders is emptied): consecutive entries mostly
+    // share their folder.
+    QStringList m_lastFolder;
+    const platform::TargetDir* m_lastFolderDir = nullptr;
+    const platform::TargetDir* m_lastPlacedIn = nullptr;
     // Folder entries with a time of their own, by their components below the destination.
     std::vector<std::pair<QStringList, std::int64_t>> m_folderTimes;
 

@@ -238,8 +238,9 @@ bool leadsToDirectory(QFile& file, QByteArrayView record, std::uint64_t pos) {
 }
 
 // Parses the extra fields of a central header: ZIP64 sizes and offset, the extended
-// timestamp and the Unicode path.
-bool parseExtraFields(QByteArrayView extra, ZipEntry* entry, QString* unicodeName) {
+// timestamp and the Unicode path (whose text is left in `unicodeName`, null without one).
+bool parseExtraFields(QByteArrayView extra, QByteArrayView rawName, ZipEntry* entry,
+                      QByteArrayView* unicodeName) {
     Reader r(extra);
     while (r.has(4)) {
         const std::uint16_t id = r.u16();
@@ -269,36 +270,75 @@ bool parseExtraFields(QByteArrayView extra, ZipEntry* entry, QString* unicodeNam
         } else if (id == 0x7075 && f.has(5)) {
             const auto version = f.read(1);
             const std::uint32_t nameCrc = f.u32();
-            const auto* raw = reinterpret_cast<const unsigned char*>(entry->rawName.constData());
+            const auto* raw = reinterpret_cast<const unsigned char*>(rawName.data());
             // The field only counts while it still describes the stored name.
-            if (version == 1 &&
-                nameCrc == libdeflate_crc32(0, raw, std::size_t(entry->rawName.size()))) {
-                *unicodeName = QString::fromUtf8(field.sliced(5));
+            if (version == 1 && nameCrc == libdeflate_crc32(0, raw, std::size_t(rawName.size()))) {
+                *unicodeName = field.sliced(5);
+                if (unicodeName->isNull()) {
+                    *unicodeName = QByteArrayView("", 0); // an empty text is still a name
+                }
             }
         }
     }
     return true;
 }
 
+// A stretch of the archive read through a window of one buffer: a central directory of
+// hundreds of thousands of entries is never held whole.
+class FileWindow {
+public:
+    FileWindow(QFile& file, std::uint64_t start, std::uint64_t size)
+        : m_file(file), m_start(start), m_size(size) {}
+
+    // `size` bytes at `offset` into the stretch, fewer only where the file cannot be read.
+    // Valid until the next call.
+    QByteArrayView at(std::uint64_t offset, qsizetype size) {
+        const std::uint64_t held = std::uint64_t(m_bytes.size());
+        if (offset < m_offset || offset - m_offset > held ||
+            std::uint64_t(size) > held - (offset - m_offset)) {
+            const auto want = qsizetype(std::max<std::uint64_t>(
+                std::uint64_t(size), std::min<std::uint64_t>(kWindowSize, m_size - offset)));
+            m_offset = offset;
+            m_bytes.resize(want);
+            qint64 got = -1;
+            if (m_file.seek(qint64(m_start + offset))) {
+                got = m_file.read(m_bytes.data(), want);
+            }
+            m_bytes.resize(std::max<qint64>(got, 0));
+        }
+        const auto from = qsizetype(offset - m_offset);
+        return QByteArrayView(m_bytes).sliced(from, std::min(size, m_bytes.size() - from));
+    }
+
+private:
+    static constexpr std::uint64_t kWindowSize = 1 << 20;
+
+    QFile& m_file;
+    const std::uint64_t m_start;
+    const std::uint64_t m_size;
+    std::uint64_t m_offset = 0;
+    QByteArray m_bytes;
+};
+
 // Reads the central headers, which must fill the directory exactly and number as many
 // as the end record says.
-Problem readCentralHeaders(QFile& file, const EndRecord& end, std::vector<ZipEntry>* entries) {
-    const QByteArray central = readAt(file, end.directoryOffset, qint64(end.directorySize));
-    if (std::uint64_t(central.size()) != end.directorySize) {
-        return Problem::CentralHeaderDamaged;
-    }
+Problem readCentralHeaders(QFile& file, const EndRecord& end, ZipDirectory* dir) {
     // Each central header takes at least 46 bytes, which bounds a forged entry count.
     if (end.entries > end.directorySize / kCentralHeaderSize) {
         return Problem::CountMismatch;
     }
-    entries->reserve(end.entries);
+    dir->entries.reserve(end.entries);
     DosClock clock;
-    Reader r(central);
-    while (r.has(1)) {
-        if (!r.has(kCentralHeaderSize) || r.u32() != kCentralHeader) {
+    FileWindow window(file, end.directoryOffset, end.directorySize);
+    std::uint64_t pos = 0;
+    while (pos < end.directorySize) {
+        const std::uint64_t left = end.directorySize - pos;
+        Reader r(window.at(pos, kCentralHeaderSize));
+        if (left < std::uint64_t(kCentralHeaderSize) || !r.has(kCentralHeaderSize) ||
+            r.u32() != kCentralHeader) {
             return Problem::CentralHeaderDamaged;
         }
-        if (entries->size() == end.entries) {
+        if (dir->entries.size() == end.entries) {
             return Problem::CountMismatch;
         }
         ZipEntry e;
@@ -317,28 +357,37 @@ Problem readCentralHeaders(QFile& file, const EndRecord& end, std::vector<ZipEnt
         r.skip(4);
         e.externalAttributes = r.u32();
         e.localHeaderOffset = r.u32();
-        if (!r.has(qsizetype(nameLength) + extraLength + commentLength)) {
+        if (std::uint64_t(nameLength) + extraLength + commentLength > left - kCentralHeaderSize) {
             return Problem::CentralHeaderDamaged;
         }
-        e.rawName = r.bytes(nameLength).toByteArray();
-        QString unicodeName;
-        if (!parseExtraFields(r.bytes(extraLength), &e, &unicodeName)) {
+        // The comment is never used: it is skipped unread.
+        Reader v(window.at(pos + kCentralHeaderSize, qsizetype(nameLength) + extraLength));
+        if (!v.has(qsizetype(nameLength) + extraLength)) {
             return Problem::CentralHeaderDamaged;
         }
-        r.skip(commentLength);
+        const QByteArrayView rawName = v.bytes(nameLength);
+        QByteArrayView unicodeName;
+        if (!parseExtraFields(v.bytes(extraLength), rawName, &e, &unicodeName)) {
+            return Problem::CentralHeaderDamaged;
+        }
+        e.nameOffset = std::uint64_t(dir->names.size());
+        e.nameLength = nameLength;
+        dir->names.append(rawName);
         if (e.flags & kUtf8) {
-            e.name = QString::fromUtf8(e.rawName);
+            e.nameText = ZipEntry::NameText::Utf8;
         } else if (!unicodeName.isNull()) {
-            e.name = unicodeName;
-        } else {
-            e.name = decodeCp437(e.rawName);
+            e.nameText = ZipEntry::NameText::UnicodeField;
+            e.unicodeLength = std::uint16_t(unicodeName.size());
+            dir->names.append(unicodeName);
         }
         if (!e.hasModificationTime) {
             e.modificationTime = clock.toEpoch(dosTime, dosDate, &e.hasModificationTime);
         }
-        entries->push_back(std::move(e));
+        dir->entries.push_back(e);
+        pos += std::uint64_t(kCentralHeaderSize) + nameLength + extraLength + commentLength;
     }
-    return entries->size() == end.entries ? Problem::None : Problem::CountMismatch;
+    dir->names.squeeze();
+    return dir->entries.size() == end.entries ? Problem::None : Problem::CountMismatch;
 }
 
 // The local ZIP64 field carries both sizes whenever either 32-bit field is saturated;
@@ -397,8 +446,8 @@ std::optional<qint64> descriptorLength(QByteArrayView bytes, qsizetype skip, con
 // at all states nothing: that entry alone is lost (skipped as corrupted).
 class LocalWalk {
 public:
-    LocalWalk(QFile& file, std::vector<ZipEntry>& entries, std::uint64_t directoryOffset)
-        : m_file(file), m_entries(entries), m_directoryOffset(directoryOffset) {}
+    LocalWalk(QFile& file, ZipDirectory& dir, std::uint64_t directoryOffset)
+        : m_file(file), m_dir(dir), m_entries(dir.entries), m_directoryOffset(directoryOffset) {}
 
     Problem run() {
         m_order.resize(m_entries.size());
@@ -439,8 +488,7 @@ private:
             return m_directoryOffset + 4;
         }
         const ZipEntry& e = m_entries[m_order[rank]];
-        return e.localHeaderOffset + kLocalHeaderSize + std::uint64_t(e.rawName.size()) +
-               kExtraAllowance;
+        return e.localHeaderOffset + kLocalHeaderSize + e.nameLength + kExtraAllowance;
     }
 
     // Up to `size` bytes at `offset` (fewer at the end of the file). A miss reads on as
@@ -501,8 +549,8 @@ private:
         }
         const QByteArrayView name = header.sliced(kLocalHeaderSize, nameLength);
         const std::uint16_t differing = flags ^ e.flags;
-        if (name != QByteArrayView(e.rawName) || method != e.method ||
-            (differing & kReadingFlags) || ((differing & kUtf8) && !isAscii(name))) {
+        if (name != m_dir.rawName(e) || method != e.method || (differing & kReadingFlags) ||
+            ((differing & kUtf8) && !isAscii(name))) {
             return Problem::LocalHeaderMismatch;
         }
         if (compressed == kSaturated32 || uncompressed == kSaturated32) {
@@ -560,6 +608,7 @@ private:
     }
 
     QFile& m_file;
+    const ZipDirectory& m_dir;
     std::vector<ZipEntry>& m_entries;
     const std::uint64_t m_directoryOffset;
     std::vector<std::size_t> m_order; // entry indices by local header offset
@@ -570,7 +619,8 @@ private:
 };
 
 ZipDirectory refuse(ZipDirectory dir, Problem problem) {
-    dir.entries.clear();
+    dir.entries = {};
+    dir.names = {};
     dir.problem = problem;
     dir.status = problem == Problem::SharedBytes    ? ZipDirectory::Overlapping
                  : problem == Problem::SplitArchive ? ZipDirectory::NotAZip
@@ -579,6 +629,19 @@ ZipDirectory refuse(ZipDirectory dir, Problem problem) {
 }
 
 } // namespace
+
+QString ZipDirectory::name(const ZipEntry& entry) const {
+    switch (entry.nameText) {
+    case ZipEntry::NameText::Utf8:
+        return QString::fromUtf8(rawName(entry));
+    case ZipEntry::NameText::UnicodeField:
+        return QString::fromUtf8(QByteArrayView(names).sliced(
+            qsizetype(entry.nameOffset) + entry.nameLength, entry.unicodeLength));
+    case ZipEntry::NameText::Cp437:
+        break;
+    }
+    return decodeCp437(rawName(entry));
+}
 
 ZipDirectory readZipDirectory(QFile& archive) {
     ZipDirectory dir;
@@ -626,11 +689,10 @@ ZipDirectory readZipDirectory(QFile& archive) {
             return refuse(dir, Problem::SecondEndRecord);
         }
     }
-    if (const Problem problem = readCentralHeaders(archive, end, &dir.entries);
-        problem != Problem::None) {
+    if (const Problem problem = readCentralHeaders(archive, end, &dir); problem != Problem::None) {
         return refuse(dir, problem);
     }
-    if (const Problem problem = LocalWalk(archive, dir.entries, end.directoryOffset).run();
+    if (const Problem problem = LocalWalk(archive, dir, end.directoryOffset).run();
         problem != Problem::None) {
         return refuse(dir, problem);
     }

@@ -7,6 +7,7 @@
 // that says two things would be extracted differently by another reader, and is refused.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <cstdint>
@@ -16,25 +17,37 @@ class QFile;
 
 namespace archive_engine {
 
+// One central entry, in a fixed-size record: archives with hundreds of thousands of entries
+// are read whole before the first one is placed, so nothing here holds memory of its own.
+// The name's bytes are kept in the directory's one buffer (ZipDirectory::names).
 struct ZipEntry {
-    QByteArray rawName;
-    QString name; // decoded: UTF-8 when flagged (or from a Unicode path field), else CP437
-    std::uint16_t versionMadeBy = 0;
-    std::uint16_t flags = 0;
-    std::uint16_t method = 0;
-    std::uint32_t crc = 0;
-    std::uint32_t externalAttributes = 0;
+    // How the name is turned into text.
+    enum class NameText : std::uint8_t {
+        Cp437,
+        Utf8,         // flagged as UTF-8
+        UnicodeField, // the UTF-8 text of a Unicode path field, stored after the raw name
+    };
+
     std::uint64_t compressedSize = 0;
     std::uint64_t uncompressedSize = 0;
     std::uint64_t localHeaderOffset = 0;
     std::uint64_t dataOffset = 0;
+    // Seconds since the epoch; from the extended timestamp field when present, else the
+    // DOS date and time read as local time. Unset when neither is usable.
+    std::int64_t modificationTime = 0;
+    std::uint64_t nameOffset = 0; // into ZipDirectory::names
+    std::uint32_t crc = 0;
+    std::uint32_t externalAttributes = 0;
+    std::uint16_t versionMadeBy = 0;
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    std::uint16_t nameLength = 0;    // the raw name's bytes
+    std::uint16_t unicodeLength = 0; // with NameText::UnicodeField, the text's bytes after it
+    NameText nameText = NameText::Cp437;
     // False when no local header is where the central entry points: that entry cannot be
     // read. A local header that is there but disagrees refuses the whole archive instead.
     bool dataIntact = false;
-    // Seconds since the epoch; from the extended timestamp field when present, else the
-    // DOS date and time read as local time. Unset when neither is usable.
     bool hasModificationTime = false;
-    std::int64_t modificationTime = 0;
 
     bool encrypted() const { return flags & 0x0001; }
     bool madeOnUnix() const { return (versionMadeBy >> 8) == 3; }
@@ -67,6 +80,17 @@ struct ZipDirectory {
     Status status = NotAZip;
     Problem problem = Problem::NoEndRecord;
     std::vector<ZipEntry> entries;
+    // Every entry's raw name, each followed by the text of its Unicode path field if it
+    // has one, back to back.
+    QByteArray names;
+
+    // The name as stored, which the local header must repeat.
+    QByteArrayView rawName(const ZipEntry& entry) const {
+        return QByteArrayView(names).sliced(qsizetype(entry.nameOffset), entry.nameLength);
+    }
+    // The name as text: UTF-8 when flagged (or from a Unicode path field), else CP437.
+    // Decoded on each call, when the entry is placed: most entries never need it twice.
+    QString name(const ZipEntry& entry) const;
 };
 
 // Reads and vets the central directory of an open archive file.

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <functional>
 
+using archive_engine::ZipDirectory;
 using enginetest::noise;
 using testsupport::RawZip;
 
@@ -148,7 +149,80 @@ TEST(ZipDirectoryTest, EveryEntryFindsItsData) {
     }
 }
 
-using archive_engine::ZipDirectory;
+QByteArray extraField(std::uint16_t id, const QByteArray& body) {
+    QByteArray field;
+    for (const unsigned value : {unsigned(id), unsigned(body.size())}) {
+        field += char(value & 0xFF);
+        field += char(value >> 8);
+    }
+    return field + body;
+}
+
+// A Unicode path field giving `text` for a stored name whose CRC-32 is `nameCrc`.
+QByteArray unicodePath(const QByteArray& text, std::uint32_t nameCrc) {
+    QByteArray body(1, '\x01');
+    for (int i = 0; i < 4; ++i) {
+        body += char((nameCrc >> (8 * i)) & 0xFF);
+    }
+    return extraField(0x7075, body + text);
+}
+
+// A directory several times the size of the window it is read through, with headers of
+// every length, so that headers, names and extra fields fall across the window's edges;
+// names of each kind, kept in one buffer, come back as stored and as text.
+TEST(ZipDirectoryTest, ManyNamesOfEachKindReadThroughTheWindow) {
+    enum Kind { Cp437, Utf8Flag, UnicodeField, StaleUnicodeField };
+    struct Written {
+        QByteArray raw;
+        QString text;
+    };
+    RawZip zip;
+    std::vector<Written> written;
+    for (int i = 0; i < 3000; ++i) {
+        const QByteArray number = QByteArray::number(i);
+        const QByteArray stem = "d" + QByteArray::number(i % 13) + "/" +
+                                QByteArray((i * 37) % 700, char('a' + i % 26)) + number;
+        RawZip::Entry e = RawZip::stored("", "content " + number);
+        switch (Kind(i % 4)) {
+        case Cp437:
+            e.name = stem + "\x81\xE1.txt";
+            written.push_back({e.name, QString::fromLatin1(stem) + QString::fromUtf8("üß.txt")});
+            break;
+        case Utf8Flag:
+            e.name = stem + "\xC3\xA9.txt";
+            e.flags = 0x0800;
+            written.push_back({e.name, QString::fromLatin1(stem) + QString::fromUtf8("é.txt")});
+            break;
+        case UnicodeField:
+        case StaleUnicodeField: {
+            e.name = stem + "\x82.txt";
+            const bool stale = i % 4 == StaleUnicodeField;
+            const std::uint32_t crc = testsupport::crc32Of(e.name) ^ (stale ? 1u : 0u);
+            e.centralExtra = unicodePath(stem + "\xE2\x82\xAC.txt", crc);
+            written.push_back(
+                {e.name, QString::fromLatin1(stem) + QString::fromUtf8(stale ? "é.txt" : "€.txt")});
+            break;
+        }
+        }
+        e.centralExtra += extraField(0xCAFE, QByteArray((i * 53) % 900, 'x'));
+        zip.add(e);
+    }
+    QTemporaryDir dir;
+    const ZipDirectory read = readBack(zip, dir);
+    ASSERT_EQ(read.status, ZipDirectory::Ok);
+    ASSERT_EQ(read.entries.size(), written.size());
+    const QByteArray bytes = zip.bytes();
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "entry " << i);
+        const archive_engine::ZipEntry& e = read.entries[i];
+        EXPECT_EQ(read.rawName(e), written[i].raw);
+        EXPECT_EQ(read.name(e), written[i].text);
+        ASSERT_TRUE(e.dataIntact);
+        EXPECT_EQ(bytes.mid(qsizetype(e.dataOffset), qsizetype(e.compressedSize)),
+                  "content " + QByteArray::number(qulonglong(i)));
+    }
+}
+
 using Descriptor = RawZip::Descriptor;
 using Problem = ZipDirectory::Problem;
 
@@ -444,10 +518,10 @@ TEST(ZipDirectoryTest, ConsistentArchivesAreRead) {
         ASSERT_EQ(read.status, ZipDirectory::Ok);
         ASSERT_EQ(read.entries.size(), archive.entries.size());
         for (const archive_engine::ZipEntry& e : read.entries) {
-            SCOPED_TRACE(e.name.toStdString());
+            SCOPED_TRACE(read.name(e).toStdString());
             const auto written =
                 std::find_if(archive.entries.begin(), archive.entries.end(),
-                             [&e](const RawZip::Entry& w) { return w.name == e.rawName; });
+                             [&](const RawZip::Entry& w) { return w.name == read.rawName(e); });
             ASSERT_NE(written, archive.entries.end());
             EXPECT_TRUE(e.dataIntact);
             EXPECT_EQ(bytes.mid(qsizetype(e.dataOffset), qsizetype(e.compressedSize)),
