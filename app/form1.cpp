@@ -114,12 +114,12 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     setTabOrder(Check4, Command2);
     Command1->setFocus();
 
-    setStatusLabel(TxtStats);
     QPointer<QLabel> status = TxtStats;
     wd1().statusText = [status](const QString& text) {
         if (status)
             status->setText(text);
     };
+    setStatusLine(wd1().statusText);
     QPointer<platform::DriveListBox> drives = Drive1;
     wd1().freeSpaceText = [drives](const QString& text) {
         if (drives)

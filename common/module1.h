@@ -6,7 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
-class QLabel;
+#include <functional>
 
 // The run-abort flag: 16-bit truth value, true is -1. The run clears it at its start; the
 // main window's "Abort" and the chooser's "ABORT" raise it.
@@ -23,8 +23,9 @@ bool IsCDRomDrive(const QString& path);
 // -1 when the drive cannot report them.
 double DiskFreeBytes(const QString& drive);
 
-// The status line SetStatus writes to. The main window registers its label at creation.
-void setStatusLabel(QLabel* label);
+// Where SetStatus's text goes: the main window sets the status line's hook at creation.
+// Unset: nowhere.
+void setStatusLine(std::function<void(const QString&)> show);
 // Shows `text` in the status line framed as "..::" text "::..".
 void SetStatus(const QString& text);
 

@@ -50,10 +50,6 @@ Removal hostRefused(int hostErrno) {
     return kept(RemovalStatus::Failed, fromErrno(hostErrno).description);
 }
 
-bool isSeparator(QChar c) {
-    return c == QLatin1Char('\\') || c == QLatin1Char('/');
-}
-
 bool holdsControlCharacter(const QString& name) {
     for (const QChar c : name)
         if (c.unicode() < 0x20 || c.unicode() == 0x7F)

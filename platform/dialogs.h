@@ -1,14 +1,10 @@
 #pragma once
 
 // The one seam for everything modal: message boxes, modal windows and the file dialog.
-// The program installs the Qt implementation; tests install ScriptedDialogs.
+// The program uses the Qt implementation; tests install a scripted one of their own.
 
+#include <QList>
 #include <QString>
-
-#include <deque>
-#include <functional>
-#include <memory>
-#include <vector>
 
 class QWidget;
 
@@ -28,6 +24,25 @@ enum MsgBoxResult : int { vbOK = 1, vbCancel = 2, vbYes = 6, vbNo = 7 };
 
 // The application title that a message box without a title of its own carries.
 inline const char* const kApplicationTitle = "Velmarch";
+
+enum class MsgBoxIcon { None, Critical, Question, Exclamation, Information };
+
+// What a MsgBox style asks for, read from its bits: every implementation of the seam
+// shows the same buttons with the same default.
+struct MsgBoxShape {
+    MsgBoxIcon icon = MsgBoxIcon::None;
+    QList<int> answers{vbOK}; // the buttons' answers in the order they are shown
+    int defaultButton = 1;    // 1-based, within the buttons shown
+
+    bool yesNo() const { return answers == QList<int>{vbYes, vbNo}; }
+    int defaultAnswer() const { return answers.at(defaultButton - 1); }
+    // The answer of a box closed by its close box or Escape: No for Yes/No, OK for an OK
+    // box, Cancel where there is a Cancel button.
+    int closeAnswer() const;
+};
+MsgBoxShape msgBoxShape(int buttons);
+// The title a message box shows: its own, or the application title when it has none.
+QString shownTitle(const QString& title);
 
 struct FileDialogRequest {
     QString title;
@@ -60,51 +75,6 @@ public:
     int msgBox(const QString& prompt, int buttons, const QString& title) override;
     void showModal(QWidget* window) override;
     QString fileDialog(const FileDialogRequest& request) override;
-};
-
-// Records every call and answers from a script. Without a scripted answer a message box
-// answers its default button, and a modal window is closed as by its close box.
-class ScriptedDialogs : public Dialogs {
-public:
-    enum class Icon { None, Critical, Question, Exclamation, Information };
-
-    struct MessageRecord {
-        QString text;
-        QString title; // as shown: the application title when none was given
-        int buttons = 0;
-        Icon icon = Icon::None;
-        bool yesNo = false;
-        int defaultButton = 1; // 1 first button, 2 second
-        int answer = 0;
-    };
-
-    int msgBox(const QString& prompt, int buttons, const QString& title) override;
-    void showModal(QWidget* window) override;
-    QString fileDialog(const FileDialogRequest& request) override;
-
-    // Answers for the next message boxes, in order.
-    void queueAnswer(int answer) { m_answers.push_back(answer); }
-    // Actions on the next modal windows, in order: each acts on the window (types a path,
-    // clicks a button). A window still open after its action is closed.
-    void queueModalAction(std::function<void(QWidget*)> action) {
-        m_modalActions.push_back(std::move(action));
-    }
-    void queueFileName(const QString& name) { m_fileNames.push_back(name); }
-    // Called on every message box after it was recorded (tests act during a run with it).
-    std::function<void(const MessageRecord&)> onMessage;
-
-    const std::vector<MessageRecord>& messages() const { return m_messages; }
-    const std::vector<QString>& modalWindowTitles() const { return m_modalTitles; }
-    const std::vector<FileDialogRequest>& fileDialogs() const { return m_fileDialogs; }
-    void clear();
-
-private:
-    std::deque<int> m_answers;
-    std::deque<std::function<void(QWidget*)>> m_modalActions;
-    std::deque<QString> m_fileNames;
-    std::vector<MessageRecord> m_messages;
-    std::vector<QString> m_modalTitles;
-    std::vector<FileDialogRequest> m_fileDialogs;
 };
 
 // Lets pending window events through: the program's one way of yielding during long work.

@@ -22,10 +22,6 @@ namespace platform {
 
 namespace {
 
-bool isSeparator(QChar c) {
-    return c == QLatin1Char('\\') || c == QLatin1Char('/');
-}
-
 QByteArray encoded(const QString& hostPath) {
     return QFile::encodeName(hostPath);
 }
@@ -60,7 +56,7 @@ bool resolveTo(const QString& dosPath, QString* hostPath, FsError* error) {
 }
 
 bool isDriveRoot(const QString& hostPath) {
-    const Volume* volume = volumeTable().containing(hostPath);
+    const Volume* volume = volumeTable()->containing(hostPath);
     return volume && volume->mountPoint == hostPath;
 }
 
@@ -129,6 +125,24 @@ FsError FsError::of(int number) {
     error.number = number;
     error.description = errorText(number);
     return error;
+}
+
+QString trimBlanks(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == QLatin1Char(' '))
+        ++first;
+    while (last > first && text.at(last - 1) == QLatin1Char(' '))
+        --last;
+    return text.mid(first, last - first);
+}
+
+QString fileNamePart(const QString& path) {
+    for (qsizetype i = path.size() - 2; i >= 0; --i) {
+        if (path.at(i) == QLatin1Char('\\'))
+            return path.mid(i + 1);
+    }
+    return path;
 }
 
 QString errorText(int number) {

@@ -51,6 +51,14 @@ struct FsError {
     static FsError of(int number); // the standard text for the number
 };
 
+// Trim of the old runtime: blanks at both ends only; tabs and other white space are part
+// of a name.
+QString trimBlanks(const QString& text);
+
+// The part of a DOS path after its last "\"; the final character is never taken as the
+// separator, so "c:\zips\" gives "zips\". Only "\" splits, as in the old procedures.
+QString fileNamePart(const QString& path);
+
 // The runtime's text for an error number ("File not found", "Path/File access error"...).
 QString errorText(int number);
 // The runtime's number for a host errno value.

@@ -1,5 +1,7 @@
 #include "platform/volumes.h"
 
+#include "platform/extract_target.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -136,16 +138,6 @@ bool keepsMount(const QString& mountPoint, const QString& fsType, const QString&
     return true;
 }
 
-bool isSeparator(QChar c) {
-    return c == QLatin1Char('\\') || c == QLatin1Char('/');
-}
-
-bool hostExists(const QString& path, struct stat* status = nullptr) {
-    struct stat st {};
-    const QByteArray encoded = QFile::encodeName(path);
-    return ::lstat(encoded.constData(), status ? status : &st) == 0;
-}
-
 QString joinHost(const QString& dir, const QString& name) {
     return dir.endsWith(QLatin1Char('/')) ? dir + name : dir + QLatin1Char('/') + name;
 }
@@ -181,7 +173,8 @@ QString lookUp(const QString& base, const QStringList& components, struct stat* 
         exact = joinHost(exact, component);
     if (components.isEmpty() && !status)
         return exact;
-    if (hostExists(exact, status)) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(exact).constData(), status ? status : &st) == 0) {
         if (known)
             *known = true;
         return exact;
@@ -251,7 +244,8 @@ QStringList shareComponents(const Volume& volume) {
     return result;
 }
 
-Resolved resolveNetworkPath(const QString& dosPath, struct stat* status, bool* known) {
+Resolved resolveNetworkPath(const VolumeTable& table, const QString& dosPath, struct stat* status,
+                            bool* known) {
     // The parts as typed: the share is matched on them, and ".." after the share is
     // resolved separately so that it never climbs above the share.
     QStringList parts;
@@ -261,7 +255,7 @@ Resolved resolveNetworkPath(const QString& dosPath, struct stat* status, bool* k
                 parts.append(piece.toString());
     const Volume* best = nullptr;
     qsizetype bestLength = 0;
-    for (const Volume& volume : volumeTable().volumes()) {
+    for (const Volume& volume : table.volumes()) {
         const QStringList share = shareComponents(volume);
         if (share.size() < 2 || share.size() > parts.size() || share.size() <= bestLength)
             continue;
@@ -282,13 +276,15 @@ Resolved resolveNetworkPath(const QString& dosPath, struct stat* status, bool* k
     return {lookUp(best->mountPoint, components, status, known), 0};
 }
 
+// The one owner of the table in force; the mutex guards the pointer, never the table,
+// which is not changed once installed.
 std::mutex& tableMutex() {
     static std::mutex mutex;
     return mutex;
 }
 
-std::optional<VolumeTable>& tableSlot() {
-    static std::optional<VolumeTable> table;
+std::shared_ptr<const VolumeTable>& tableSlot() {
+    static std::shared_ptr<const VolumeTable> table;
     return table;
 }
 
@@ -328,29 +324,60 @@ void splitBytes(std::uint64_t freeBytes, std::uint64_t totalBytes, std::uint32_t
 }
 
 // The volume named by a drive root "x:\", "x:/" or "x:", any letter case.
-const Volume* volumeOfRoot(const QString& rootPath) {
+const Volume* volumeOfRoot(const VolumeTable& table, const QString& rootPath) {
     if (rootPath.size() < 2 || rootPath.size() > 3 || !isDriveLetter(rootPath.at(0)) ||
         rootPath.at(1) != QLatin1Char(':'))
         return nullptr;
     if (rootPath.size() == 3 && !isSeparator(rootPath.at(2)))
         return nullptr;
-    return volumeTable().byLetter(rootPath.at(0));
+    return table.byLetter(rootPath.at(0));
 }
 
-bool hostSpace(const Volume& volume, std::uint64_t* freeBytes, std::uint64_t* totalBytes) {
-    if (volume.freeBytes) {
-        *freeBytes = *volume.freeBytes;
-        *totalBytes = volume.totalBytes.value_or(std::max(*volume.freeBytes, std::uint64_t(1)));
-        return true;
+// The space of a drive root, or nothing for an unknown or unready drive.
+std::optional<DiskSpace> rootSpace(const QString& rootPath) {
+    const std::shared_ptr<const VolumeTable> table = volumeTable();
+    const Volume* volume = volumeOfRoot(*table, rootPath);
+    if (!volume || !volume->ready)
+        return std::nullopt;
+    return table->spaceAt(volume->mountPoint);
+}
+
+QString dosPathIn(const VolumeTable& table, const QString& hostPath) {
+    QString path = hostPath.isEmpty() ? QDir::currentPath() : hostPath;
+    if (!path.startsWith(QLatin1Char('/')))
+        path = QDir::currentPath() + QLatin1Char('/') + path;
+    path = QDir::cleanPath(path);
+    const Volume* volume = table.containing(path);
+    if (!volume)
+        return {};
+    const QStringView rest = volume->mountPoint == QLatin1String("/")
+                                 ? QStringView(path).mid(1)
+                                 : QStringView(path).mid(volume->mountPoint.size());
+    QString result = volume->letter + QStringLiteral(":\\");
+    QStringList parts;
+    for (QStringView part : rest.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (part.contains(QLatin1Char('\\')))
+            return {};
+        parts.append(part.toString());
     }
-    struct statvfs info {};
-    const QByteArray encoded = QFile::encodeName(volume.mountPoint);
-    if (::statvfs(encoded.constData(), &info) != 0)
-        return false;
-    const std::uint64_t unit = info.f_frsize ? info.f_frsize : info.f_bsize;
-    *freeBytes = std::uint64_t(info.f_bavail) * unit;
-    *totalBytes = volume.totalBytes.value_or(std::uint64_t(info.f_blocks) * unit);
-    return true;
+    return result + parts.join(QLatin1Char('\\'));
+}
+
+QString currentDirectoryIn(const VolumeTable& table) {
+    const QString dos = dosPathIn(table, QDir::currentPath());
+    if (!dos.isEmpty())
+        return dos;
+    // A working directory outside every drive: the first drive's root stands in.
+    if (!table.volumes().empty())
+        return table.volumes().front().letter + QStringLiteral(":\\");
+    return QStringLiteral("c:\\");
+}
+
+QString currentDirectoryIn(const VolumeTable& table, QChar letter) {
+    const QString current = currentDirectoryIn(table);
+    if (!current.isEmpty() && current.at(0).toLower() == letter.toLower())
+        return current;
+    return letter.toLower() + QStringLiteral(":\\");
 }
 
 } // namespace
@@ -448,17 +475,33 @@ const Volume* VolumeTable::containing(const QString& hostPath) const {
     return best;
 }
 
-const VolumeTable& volumeTable() {
+std::optional<DiskSpace> VolumeTable::spaceAt(const QString& hostPath) const {
+    const Volume* volume = containing(hostPath);
+    if (volume && m_spaceQuery)
+        return m_spaceQuery(*volume, hostPath);
+    return hostDiskSpace(hostPath);
+}
+
+std::optional<DiskSpace> hostDiskSpace(const QString& hostPath) {
+    struct statvfs info {};
+    if (::statvfs(QFile::encodeName(hostPath).constData(), &info) != 0)
+        return std::nullopt;
+    const std::uint64_t unit = info.f_frsize ? info.f_frsize : info.f_bsize;
+    return DiskSpace{std::uint64_t(info.f_bavail) * unit, std::uint64_t(info.f_blocks) * unit};
+}
+
+std::shared_ptr<const VolumeTable> volumeTable() {
     std::lock_guard lock(tableMutex());
-    std::optional<VolumeTable>& slot = tableSlot();
+    std::shared_ptr<const VolumeTable>& slot = tableSlot();
     if (!slot)
-        slot = VolumeTable::fromMountTable();
-    return *slot;
+        slot = std::make_shared<const VolumeTable>(VolumeTable::fromMountTable());
+    return slot;
 }
 
 void installVolumeTable(VolumeTable table) {
+    auto installed = std::make_shared<const VolumeTable>(std::move(table));
     std::lock_guard lock(tableMutex());
-    tableSlot() = std::move(table);
+    tableSlot() = std::move(installed);
 }
 
 QString driveText(const Volume& volume) {
@@ -467,22 +510,13 @@ QString driveText(const Volume& volume) {
 
 QStringList driveTexts() {
     QStringList texts;
-    for (const Volume& volume : volumeTable().volumes())
+    for (const Volume& volume : volumeTable()->volumes())
         texts.append(driveText(volume));
     return texts;
 }
 
 QString currentDirectory() {
-    const VolumeTable& table = volumeTable();
-    if (table.pinnedCurrentDirectory())
-        return *table.pinnedCurrentDirectory();
-    const QString dos = toDosPath(QDir::currentPath());
-    if (!dos.isEmpty())
-        return dos;
-    // A working directory outside every drive: the first drive's root stands in.
-    if (!table.volumes().empty())
-        return table.volumes().front().letter + QStringLiteral(":\\");
-    return QStringLiteral("c:\\");
+    return currentDirectoryIn(*volumeTable());
 }
 
 QString currentDrive() {
@@ -490,10 +524,7 @@ QString currentDrive() {
 }
 
 QString currentDirectoryOf(QChar letter) {
-    const QString current = currentDirectory();
-    if (!current.isEmpty() && current.at(0).toLower() == letter.toLower())
-        return current;
-    return letter.toLower() + QStringLiteral(":\\");
+    return currentDirectoryIn(*volumeTable(), letter);
 }
 
 Resolved resolve(const QString& dosPath) {
@@ -503,8 +534,9 @@ Resolved resolve(const QString& dosPath) {
 Resolved detail::resolve(const QString& dosPath, struct stat* status, bool* known) {
     if (known)
         *known = false;
+    const std::shared_ptr<const VolumeTable> table = volumeTable();
     if (dosPath.size() >= 2 && isSeparator(dosPath.at(0)) && isSeparator(dosPath.at(1)))
-        return resolveNetworkPath(dosPath, status, known);
+        return resolveNetworkPath(*table, dosPath, status, known);
 
     QChar letter;
     QStringView rest(dosPath);
@@ -519,17 +551,18 @@ Resolved detail::resolve(const QString& dosPath, struct stat* status, bool* know
     const bool absolute = !rest.isEmpty() && isSeparator(rest.at(0));
     if (!absolute) {
         // Relative: start at the current directory of the drive (named or current).
-        const QString base = letter.isNull() ? currentDirectory() : currentDirectoryOf(letter);
+        const QString base =
+            letter.isNull() ? currentDirectoryIn(*table) : currentDirectoryIn(*table, letter);
         if (base.size() < 2 || base.at(1) != QLatin1Char(':'))
             return {QString(), 76};
         letter = base.at(0).toLower();
         pushComponents(&components, QStringView(base).mid(2));
     } else if (letter.isNull()) {
-        letter = currentDrive().at(0);
+        letter = currentDirectoryIn(*table).at(0).toLower();
     }
     pushComponents(&components, rest);
 
-    const Volume* volume = volumeTable().byLetter(letter);
+    const Volume* volume = table->byLetter(letter);
     if (!volume)
         return {QString(), 76};
     if (!volume->ready)
@@ -543,43 +576,23 @@ QString toHostPath(const QString& dosPath) {
 }
 
 QString toDosPath(const QString& hostPath) {
-    QString path = hostPath.isEmpty() ? QDir::currentPath() : hostPath;
-    if (!path.startsWith(QLatin1Char('/')))
-        path = QDir::currentPath() + QLatin1Char('/') + path;
-    path = QDir::cleanPath(path);
-    const Volume* volume = volumeTable().containing(path);
-    if (!volume)
-        return {};
-    const QStringView rest = volume->mountPoint == QLatin1String("/")
-                                 ? QStringView(path).mid(1)
-                                 : QStringView(path).mid(volume->mountPoint.size());
-    QString result = volume->letter + QStringLiteral(":\\");
-    QStringList parts;
-    for (QStringView part : rest.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        if (part.contains(QLatin1Char('\\')))
-            return {};
-        parts.append(part.toString());
-    }
-    return result + parts.join(QLatin1Char('\\'));
+    return dosPathIn(*volumeTable(), hostPath);
 }
 
 int GetDriveTypeA(const QString& rootPath) {
-    const Volume* volume = volumeOfRoot(rootPath);
+    const std::shared_ptr<const VolumeTable> table = volumeTable();
+    const Volume* volume = volumeOfRoot(*table, rootPath);
     return volume ? volume->driveType : int(DriveNoRootDir);
 }
 
 bool GetDiskFreeSpaceA(const QString& rootPath, std::uint32_t* sectorsPerCluster,
                        std::uint32_t* bytesPerSector, std::uint32_t* freeClusters,
                        std::uint32_t* totalClusters) {
-    const Volume* volume = volumeOfRoot(rootPath);
-    if (!volume || !volume->ready)
-        return false;
-    std::uint64_t free = 0;
-    std::uint64_t total = 0;
-    if (!hostSpace(*volume, &free, &total))
+    const std::optional<DiskSpace> space = rootSpace(rootPath);
+    if (!space)
         return false;
     std::uint32_t spc = 0, bps = 0, fc = 0, tc = 0;
-    splitBytes(free, total, &spc, &bps, &fc, &tc);
+    splitBytes(space->freeBytes, space->totalBytes, &spc, &bps, &fc, &tc);
     if (sectorsPerCluster)
         *sectorsPerCluster = spc;
     if (bytesPerSector)
@@ -592,14 +605,13 @@ bool GetDiskFreeSpaceA(const QString& rootPath, std::uint32_t* sectorsPerCluster
 }
 
 std::optional<std::uint64_t> freeBytes(const QString& rootPath) {
-    const Volume* volume = volumeOfRoot(rootPath);
-    if (!volume || !volume->ready)
-        return std::nullopt;
-    std::uint64_t free = 0;
-    std::uint64_t total = 0;
-    if (!hostSpace(*volume, &free, &total))
-        return std::nullopt;
-    return free;
+    const std::optional<DiskSpace> space = rootSpace(rootPath);
+    return space ? std::optional(space->freeBytes) : std::nullopt;
+}
+
+std::optional<std::uint64_t> freeBytesAt(const QString& hostPath) {
+    const std::optional<DiskSpace> space = volumeTable()->spaceAt(hostPath);
+    return space ? std::optional(space->freeBytes) : std::nullopt;
 }
 
 } // namespace platform

@@ -9,6 +9,8 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -34,10 +36,15 @@ struct Volume {
     QString source;     // device or share ("//server/share", "server:/export")
     int driveType = DriveFixed;
     bool ready = true; // false: no medium; every access fails with error 68
-    // Tests choose the free-space figure of a drive; unset means statvfs.
-    std::optional<std::uint64_t> freeBytes;
-    std::optional<std::uint64_t> totalBytes;
 };
+
+// The free and total bytes of a file system.
+struct DiskSpace {
+    std::uint64_t freeBytes = 0; // available to an unprivileged user
+    std::uint64_t totalBytes = 0;
+};
+// statvfs of a host path.
+std::optional<DiskSpace> hostDiskSpace(const QString& hostPath);
 
 class VolumeTable {
 public:
@@ -51,18 +58,22 @@ public:
     // The volume whose mount point is the longest prefix of a host path.
     const Volume* containing(const QString& hostPath) const;
 
-    // Tests pin the current directory (a DOS path); unset means the process's
-    // working directory.
-    void setCurrentDirectory(const QString& dosPath) { m_current = dosPath; }
-    const std::optional<QString>& pinnedCurrentDirectory() const { return m_current; }
+    // Where the space figures come from: asked with the volume that holds a host path and
+    // that path. Unset: hostDiskSpace of the path.
+    using SpaceQuery = std::function<std::optional<DiskSpace>(const Volume&, const QString&)>;
+    void setSpaceQuery(SpaceQuery query) { m_spaceQuery = std::move(query); }
+    // The space of the file system at a host path (statvfs for a path outside every drive).
+    std::optional<DiskSpace> spaceAt(const QString& hostPath) const;
 
 private:
     std::vector<Volume> m_volumes;
-    std::optional<QString> m_current;
+    SpaceQuery m_spaceQuery;
 };
 
-// The table in force. The program builds the host's on first use; tests install their own.
-const VolumeTable& volumeTable();
+// The table in force, as a snapshot that never changes: a reader keeps the one it took for
+// as long as it needs a consistent view. The program builds the host's on first use; an
+// installed table replaces it as a whole for later readers.
+std::shared_ptr<const VolumeTable> volumeTable();
 void installVolumeTable(VolumeTable table);
 
 // "c: [/]": the text a drive list shows for a drive.
@@ -71,7 +82,7 @@ QString driveText(const Volume& volume);
 QStringList driveTexts();
 
 // Current drive ("c:") and current directory ("c:\work\main"), from the process's
-// working directory (or the pinned one). Another drive's current directory is its root.
+// working directory. Another drive's current directory is its root.
 QString currentDrive();
 QString currentDirectory();
 QString currentDirectoryOf(QChar letter);
@@ -112,5 +123,12 @@ bool GetDiskFreeSpaceA(const QString& rootPath, std::uint32_t* sectorsPerCluster
 // The same figure without the 32-bit fields: free bytes, or nothing for an unknown or
 // unready drive.
 std::optional<std::uint64_t> freeBytes(const QString& rootPath);
+// Free bytes at a host path, from the table in force.
+std::optional<std::uint64_t> freeBytesAt(const QString& hostPath);
+
+// Whether a character separates path components: both "\" and "/" do.
+inline bool isSeparator(QChar c) {
+    return c == QLatin1Char('\\') || c == QLatin1Char('/');
+}
 
 } // namespace platform

@@ -16,6 +16,8 @@ class QWidget;
 
 class Wd1 {
 public:
+    // A fresh component: no settings, not busy, no hooks. The program uses the shared one.
+    Wd1() = default;
     static Wd1& instance();
 
     // ---- the public interface, in its order ----
@@ -71,13 +73,9 @@ public:
     static QString GetFolder(const QString& path);
     static QString GetFileTail(const QString& path);
 
-    // Tests start from a fresh instance.
-    void resetForTests();
-
 private:
     class BusyScope;
 
-    Wd1() = default;
     void SetBusy(bool flag);
     void ListSubDirs(QString d);
     void FindFiles(QString d);

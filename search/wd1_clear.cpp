@@ -16,7 +16,7 @@ void Wd1::ClearDir(const QString& p) {
     Dir2Kill = p;
     if (Dir2Kill.isEmpty())
         return;
-    Dir2Kill = FixPath(wd1detail::trimBlanks(Dir2Kill));
+    Dir2Kill = FixPath(platform::trimBlanks(Dir2Kill));
     const QString D = Dir2Kill;
     // A blank or one-letter value would name the process's current directory, and an empty
     // pattern or one that holds a separator would reach files the caller never named.

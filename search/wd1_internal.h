@@ -11,10 +11,6 @@ namespace wd1detail {
 // The title of the component's own message boxes.
 inline const QString kComponentTitle = QStringLiteral("Qorva OCX 6.5");
 
-// Strips blanks (spaces) at both ends, as the old runtime's Trim did: tabs and other
-// white space are part of a name.
-QString trimBlanks(const QString& text);
-
 // Appends "\" unless the text already ends in one.
 QString withSeparator(const QString& dir);
 

@@ -11,16 +11,6 @@
 
 namespace wd1detail {
 
-QString trimBlanks(const QString& text) {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (last > first && text.at(last - 1) == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
-}
-
 QString withSeparator(const QString& dir) {
     return dir.endsWith(QLatin1Char('\\')) ? dir : dir + QLatin1Char('\\');
 }
@@ -30,10 +20,6 @@ QString withSeparator(const QString& dir) {
 Wd1& Wd1::instance() {
     static Wd1 shared;
     return shared;
-}
-
-void Wd1::resetForTests() {
-    *this = Wd1();
 }
 
 void Wd1::SetBusy(bool flag) {

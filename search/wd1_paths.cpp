@@ -5,7 +5,7 @@
 #include "platform/dialogs.h"
 #include "platform/dosfs.h"
 
-using wd1detail::trimBlanks;
+using platform::trimBlanks;
 
 bool Wd1::Exists(const QString& sObj) {
     if (sObj.isEmpty())

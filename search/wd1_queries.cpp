@@ -34,7 +34,7 @@ bool Wd1::IsNetDrv(const QString& drive) {
 }
 
 double Wd1::Diskspace(QString& DrivePath) {
-    const QString root = wd1detail::trimBlanks(DrivePath).left(1) + QStringLiteral(":\\");
+    const QString root = platform::trimBlanks(DrivePath).left(1) + QStringLiteral(":\\");
     // The 64-bit figure: drives with more than 2 GB free are the rule, not the exception.
     const std::optional<std::uint64_t> free = platform::freeBytes(root);
     if (!free)
@@ -46,12 +46,7 @@ double Wd1::Diskspace(QString& DrivePath) {
 }
 
 QString Wd1::GetFilename(const QString& sfile) {
-    // The last character is never looked at, so "C:\dir\" gives "dir\".
-    for (qsizetype i = sfile.size() - 2; i >= 0; --i) {
-        if (sfile.at(i) == QLatin1Char('\\'))
-            return sfile.mid(i + 1);
-    }
-    return sfile;
+    return platform::fileNamePart(sfile);
 }
 
 bool Wd1::CheckFileAttrib(const QString& Fstr) {

@@ -113,7 +113,7 @@ void Wd1::ListSubDirs(QString d) {
 }
 
 void Wd1::FindFiles(QString d) {
-    if (wd1detail::trimBlanks(d).size() < 2)
+    if (platform::trimBlanks(d).size() < 2)
         return;
     // Not trimmed any further: on this host a directory name may end in a blank.
     d = withSeparator(d);

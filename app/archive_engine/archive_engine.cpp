@@ -2,7 +2,6 @@
 
 #include "extraction.h"
 
-#include "platform/extract_target.h"
 #include "platform/volumes.h"
 
 namespace {
@@ -34,15 +33,6 @@ std::optional<QString> hostPathOf(const QString& dosPath) {
     return resolved.error == 0 ? std::optional(resolved.hostPath) : std::nullopt;
 }
 
-// A test drive may state its own free-space figure; otherwise the file system is asked.
-std::optional<std::uint64_t> freeBytesBelow(const QString& hostPath) {
-    if (const platform::Volume* volume = platform::volumeTable().containing(hostPath);
-        volume && volume->freeBytes) {
-        return volume->freeBytes;
-    }
-    return platform::hostFreeBytes(hostPath);
-}
-
 } // namespace
 
 ArchiveEngine::ArchiveEngine(QObject* parent) : QObject(parent) {}
@@ -59,7 +49,9 @@ int ArchiveEngine::Extract() {
         ExtractDirectory.trimmed().isEmpty() ? QString() : hostPathOf(ExtractDirectory);
     request.filesToProcess = FilesToProcess;
     request.recurse = recurse;
-    request.freeSpace = freeBytesBelow;
+    // Through the volume table, so the engine's check and the program's own guard see one
+    // figure.
+    request.freeSpace = platform::freeBytesAt;
     SignalSink sink(*this, ExtractDirectory);
 
     Result result;

@@ -11,6 +11,7 @@
 #include "platform/controls.h"
 #include "platform/dialogs.h"
 #include "platform/volumes.h"
+#include "tests/support/scripted_dialogs.h"
 #include "windows/frm_dir.h"
 
 #include <QApplication>
@@ -40,7 +41,7 @@ struct Options {
 };
 
 // Answers the two questions of a run from the command line, whatever order they come in.
-class BatchDialogs : public platform::ScriptedDialogs {
+class BatchDialogs : public testsupport::ScriptedDialogs {
 public:
     explicit BatchDialogs(const Options& options) : m_options(options) {}
 

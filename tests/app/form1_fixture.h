@@ -12,6 +12,7 @@
 #include "platform/dosfs.h"
 #include "search/wd1.h"
 #include "tests/support/qt_app.h"
+#include "tests/support/scripted_dialogs.h"
 #include "tests/support/test_drives.h"
 #include "tests/support/zip_builder.h"
 #include "windows/frm_dir.h"
@@ -44,14 +45,14 @@ protected:
         for (const QString& root : {u, l, e})
             QDir(root).mkpath(QStringLiteral("dest"));
         drives.install();
-        wd1().resetForTests();
+        wd1() = Wd1();
         AbortFlag = 0;
         ChosenDir.clear();
     }
 
     void TearDown() override {
         form.reset();
-        wd1().resetForTests();
+        wd1() = Wd1();
         AbortFlag = 0;
         ChosenDir.clear();
     }

@@ -112,7 +112,7 @@ TEST_F(Form1Test, ADriveWithoutMediumIsReportedOnceAndTheListStays) {
     const auto& message = dialogs->messages().front();
     EXPECT_EQ(message.text, QStringLiteral("Drive not ready! insert Disk/CD in drive"));
     EXPECT_EQ(message.title, QStringLiteral("Velmarch"));
-    EXPECT_EQ(message.icon, platform::ScriptedDialogs::Icon::None);
+    EXPECT_EQ(message.icon, testsupport::ScriptedDialogs::Icon::None);
     EXPECT_FALSE(message.yesNo);
     EXPECT_EQ(f.Dir1->path(), QStringLiteral("t:\\zips"));
     EXPECT_EQ(f.File1->path(), QStringLiteral("t:\\zips"));

@@ -110,7 +110,7 @@ TEST_F(RunTest, ExtractsEveryArchiveIntoItsOwnDirectory) {
     runInPlace(QStringLiteral("t:\\src"));
 
     EXPECT_EQ(texts(), QStringList{kDone});
-    EXPECT_EQ(dialogs->messages().back().icon, platform::ScriptedDialogs::Icon::None);
+    EXPECT_EQ(dialogs->messages().back().icon, testsupport::ScriptedDialogs::Icon::None);
     EXPECT_EQ(dialogs->messages().back().title, QStringLiteral("Velmarch"));
     EXPECT_EQ(logLines(), (QStringList{QStringLiteral("a.zip Unziped Fine"),
                                        QStringLiteral("b.zip Unziped Fine"),
@@ -144,7 +144,7 @@ TEST_F(RunTest, ExtractsEveryArchiveIntoOneDestinationAfterOfferingToCreateIt) {
 
     bool statusShownAtQuestion = false;
     QString captionAtQuestion;
-    dialogs->onMessage = [&](const platform::ScriptedDialogs::MessageRecord& message) {
+    dialogs->onMessage = [&](const testsupport::ScriptedDialogs::MessageRecord& message) {
         if (message.text == kCreate) {
             statusShownAtQuestion = f.F2->isVisible() && !f.F1->isVisible();
             captionAtQuestion = f.F2->title();
@@ -193,7 +193,7 @@ TEST_F(RunTest, ACdRomSourceIsRefusedWithOneMessage) {
     const auto& m1 = dialogs->messages().front();
     EXPECT_EQ(m1.text,
               QStringLiteral("U New!?!? Can't use a CDRom as the Destination! Pick a new one!"));
-    EXPECT_EQ(m1.icon, platform::ScriptedDialogs::Icon::None);
+    EXPECT_EQ(m1.icon, testsupport::ScriptedDialogs::Icon::None);
     EXPECT_EQ(m1.title, QStringLiteral("Velmarch"));
     EXPECT_TRUE(dialogs->modalWindowTitles().empty()) << "Check3 unchecked: no chooser";
     EXPECT_FALSE(QFile::exists(programHost(QStringLiteral("unzip.tmp"))));
@@ -225,7 +225,7 @@ TEST_F(RunTest, AnEmptyDestinationAsksThenOpensTheChooserAndRuns) {
     ASSERT_GE(dialogs->messages().size(), 2u);
     const auto& m2 = dialogs->messages().front();
     EXPECT_EQ(m2.text, QStringLiteral("You must select a destination path"));
-    EXPECT_EQ(m2.icon, platform::ScriptedDialogs::Icon::Critical);
+    EXPECT_EQ(m2.icon, testsupport::ScriptedDialogs::Icon::Critical);
     EXPECT_FALSE(m2.yesNo);
     EXPECT_EQ(texts(), (QStringList{m2.text, kDone})) << "u:\\dest exists: no creation question";
     EXPECT_TRUE(f.Check3->isChecked());
@@ -261,13 +261,13 @@ TEST_F(RunTest, ATreeWithoutArchivesSaysSoAndRestoresTheSelection) {
     testsupport::writeFile(t + QStringLiteral("/plain/readme.txt"), "text");
     Form1& f = start();
     bool statusShownAtMessage = false;
-    dialogs->onMessage = [&](const platform::ScriptedDialogs::MessageRecord&) {
+    dialogs->onMessage = [&](const testsupport::ScriptedDialogs::MessageRecord&) {
         statusShownAtMessage = f.F2->isVisible();
     };
     runInPlace(QStringLiteral("t:\\plain"));
 
     ASSERT_EQ(texts(), QStringList{kNoZips});
-    EXPECT_EQ(dialogs->messages().front().icon, platform::ScriptedDialogs::Icon::None);
+    EXPECT_EQ(dialogs->messages().front().icon, testsupport::ScriptedDialogs::Icon::None);
     EXPECT_TRUE(statusShownAtMessage) << "an empty list is found after the panels switched";
     EXPECT_TRUE(f.F1->isVisible());
     EXPECT_FALSE(f.F2->isVisible());
@@ -311,7 +311,7 @@ TEST_F(GuardTest, AsksBelowTheThresholdAndNoEndsTheRun) {
     const auto& m4 = dialogs->messages().front();
     EXPECT_EQ(m4.title, QStringLiteral("You Need More Megs Free!!"));
     EXPECT_TRUE(m4.yesNo);
-    EXPECT_EQ(m4.icon, platform::ScriptedDialogs::Icon::Critical);
+    EXPECT_EQ(m4.icon, testsupport::ScriptedDialogs::Icon::Critical);
     EXPECT_EQ(m4.defaultButton, 1) << "Yes is the default";
     EXPECT_TRUE(logLines().isEmpty());
     EXPECT_FALSE(QFile::exists(l + QStringLiteral("/dest/a1.txt")));
@@ -530,7 +530,7 @@ TEST_F(RunTest, ALogFileThatCannotBeWrittenIsReportedAndTheRunStillEnds) {
     EXPECT_TRUE(shown.front().contains(QStringLiteral("velmarch.log")))
         << qPrintable(shown.front());
     EXPECT_TRUE(shown.front().contains(QStringLiteral("write the log file")));
-    EXPECT_EQ(dialogs->messages().front().icon, platform::ScriptedDialogs::Icon::Critical);
+    EXPECT_EQ(dialogs->messages().front().icon, testsupport::ScriptedDialogs::Icon::Critical);
     EXPECT_EQ(shown.back(), kDone);
     EXPECT_TRUE(f.savedLogFile().isEmpty());
     EXPECT_TRUE(f.F1->isVisible());

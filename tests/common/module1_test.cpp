@@ -3,11 +3,11 @@
 #include "tests/support/qt_app.h"
 #include "tests/support/test_drives.h"
 
-#include <QLabel>
+#include <QStringList>
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <iterator>
 
 namespace {
 
@@ -39,8 +39,7 @@ TEST(Module1Paths, FilePartAndPathPartSplitAtTheLastBackslash) {
     }
 }
 
-TEST(Module1Status, SetStatusFramesTheTextInTheRegisteredLabel) {
-    testsupport::ensureApplication();
+TEST(Module1Status, SetStatusFramesTheTextForTheStatusLineHook) {
     struct Case {
         const char* text;
         const char* shown;
@@ -50,22 +49,15 @@ TEST(Module1Status, SetStatusFramesTheTextInTheRegisteredLabel) {
         {"", "..::::.."},
         {" padded ", "..:: padded ::.."},
     };
-    QLabel label;
-    setStatusLabel(&label);
-    for (const Case& c : cases) {
+    QStringList shown;
+    setStatusLine([&shown](const QString& text) { shown.append(text); });
+    for (const Case& c : cases)
         SetStatus(QString::fromUtf8(c.text));
-        EXPECT_EQ(label.text(), QString::fromUtf8(c.shown)) << c.text;
-    }
-    setStatusLabel(nullptr);
-}
-
-TEST(Module1Status, SetStatusOutlivesItsLabel) {
-    testsupport::ensureApplication();
-    auto label = std::make_unique<QLabel>();
-    setStatusLabel(label.get());
-    label.reset();
-    SetStatus(QStringLiteral("Loading List")); // must not touch the destroyed label
-    setStatusLabel(nullptr);
+    setStatusLine(nullptr);
+    SetStatus(QStringLiteral("after the window closed")); // reaches no hook
+    ASSERT_EQ(shown.size(), qsizetype(std::size(cases)));
+    for (qsizetype i = 0; i < shown.size(); ++i)
+        EXPECT_EQ(shown.at(i), QString::fromUtf8(cases[i].shown)) << cases[i].text;
 }
 
 class Module1Drives : public ::testing::Test {

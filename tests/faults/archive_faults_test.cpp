@@ -34,7 +34,7 @@ protected:
         selectSource(QStringLiteral("t:\\src"));
         chooseDestination(QStringLiteral("u:\\out"));
         dialogs->clear();
-        dialogs->onMessage = [&](const platform::ScriptedDialogs::MessageRecord& message) {
+        dialogs->onMessage = [&](const testsupport::ScriptedDialogs::MessageRecord& message) {
             if (message.text == kCreate) {
                 ASSERT_EQ(form->Todo->count(), 2) << "the list is loaded before the question";
                 tamper();

@@ -1,7 +1,7 @@
 #include "platform/dialogs.h"
 
 #include "tests/support/qt_app.h"
-#include "tests/support/test_drives.h"
+#include "tests/support/scripted_dialogs.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -16,6 +16,7 @@
 
 using namespace platform;
 using testsupport::ScopedDialogs;
+using testsupport::ScriptedDialogs;
 
 namespace {
 
@@ -144,6 +145,31 @@ TEST_F(Dialogs, ScriptedFileDialogRecordsRequests) {
     EXPECT_EQ(scripted->fileDialogs()[1].action, 2);
 }
 
+TEST(MsgBoxShapes, ButtonsDefaultAndCloseAnswerFollowTheStyleBits) {
+    struct Case {
+        int buttons;
+        QList<int> answers;
+        int defaultButton;
+        int closeAnswer;
+    };
+    const std::vector<Case> cases = {
+        {vbOKOnly, {vbOK}, 1, vbOK},
+        {vbOKOnly | vbDefaultButton2, {vbOK}, 1, vbOK},
+        {1, {vbOK, vbCancel}, 1, vbCancel},
+        {3 | vbDefaultButton2, {vbYes, vbNo, vbCancel}, 2, vbCancel},
+        {3 | 512, {vbYes, vbNo, vbCancel}, 3, vbCancel},
+        {vbYesNo | 512, {vbYes, vbNo}, 2, vbNo},
+        {vbYesNo | vbQuestion, {vbYes, vbNo}, 1, vbNo},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.buttons);
+        const MsgBoxShape shape = msgBoxShape(c.buttons);
+        EXPECT_EQ(shape.answers, c.answers);
+        EXPECT_EQ(shape.defaultButton, c.defaultButton);
+        EXPECT_EQ(shape.closeAnswer(), c.closeAnswer);
+    }
+}
+
 // The Qt implementation, driven by a timer that acts on the box once it is shown.
 TEST_F(Dialogs, QtMessageBoxShowsTheStyleAndReturnsTheButtonPressed) {
     QtDialogs qt;
@@ -171,6 +197,13 @@ TEST_F(Dialogs, QtMessageBoxShowsTheStyleAndReturnsTheButtonPressed) {
         box->close();
     });
     EXPECT_EQ(qt.msgBox(QStringLiteral("Done"), vbOKOnly, QStringLiteral("T")), vbOK);
+
+    QTimer::singleShot(0, [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        box->close();
+    });
+    EXPECT_EQ(qt.msgBox(QStringLiteral("Create it?"), vbYesNo, QString()), vbNo);
 }
 
 TEST_F(Dialogs, QtShowModalReturnsWhenTheWindowCloses) {

@@ -218,6 +218,28 @@ TEST(PathMappingNested, LongestLetteredMountPointWins) {
     installVolumeTable(VolumeTable::fromMountTable());
 }
 
+TEST(VolumeTableInForce, AReaderKeepsItsSnapshotWhenAnotherTableIsInstalled) {
+    const auto tableOf = [](char letter, const char* mount) {
+        VolumeTable table;
+        Volume volume;
+        volume.letter = QLatin1Char(letter);
+        volume.mountPoint = QString::fromLatin1(mount);
+        table.add(volume);
+        return table;
+    };
+    installVolumeTable(tableOf('t', "/srv/first"));
+    const std::shared_ptr<const VolumeTable> held = volumeTable();
+    const Volume* heldVolume = held->byLetter('t');
+    installVolumeTable(tableOf('u', "/srv/second"));
+
+    ASSERT_EQ(held->volumes().size(), 1u);
+    EXPECT_EQ(held->byLetter('t'), heldVolume);
+    EXPECT_EQ(heldVolume->mountPoint, QStringLiteral("/srv/first"));
+    EXPECT_EQ(held->byLetter('u'), nullptr);
+    EXPECT_EQ(toDosPath(QStringLiteral("/srv/second/x")), QStringLiteral("u:\\x"));
+    installVolumeTable(VolumeTable::fromMountTable());
+}
+
 TEST_F(PathMapping, DriveTypesOfRoots) {
     struct Case {
         const char* root;
@@ -283,6 +305,18 @@ TEST(DiskFreeSpace, HostFigureIsWithinOneCluster) {
         EXPECT_LT(*exact - reported, cluster);
     }
     EXPECT_GT(totalClusters, 0u);
+}
+
+TEST(DiskFreeSpace, HostPathsBelowADriveGetTheTablesFigure) {
+    TestDrives drives;
+    const QString t = drives.addDrive('t', DriveFixed, 12'345);
+    const QString u = drives.addDrive('u');
+    drives.install();
+    EXPECT_EQ(freeBytesAt(t + QStringLiteral("/not/yet/made")), std::uint64_t(12'345));
+    EXPECT_EQ(freeBytesAt(t), std::uint64_t(12'345));
+    const std::optional<std::uint64_t> host = freeBytesAt(u);
+    ASSERT_TRUE(host.has_value());
+    EXPECT_NE(*host, std::uint64_t(12'345));
 }
 
 TEST(DiskFreeSpace, FailsForUnknownAndUnreadyDrives) {

@@ -5,6 +5,7 @@
 #include "search/wd1.h"
 
 #include "tests/support/qt_app.h"
+#include "tests/support/scripted_dialogs.h"
 #include "tests/support/test_drives.h"
 
 #include <QCoreApplication>
@@ -30,12 +31,12 @@ protected:
         tRoot = drives.addDrive('t');
         addDrives();
         drives.install();
-        wd1().resetForTests();
+        wd1() = Wd1();
     }
     void TearDown() override {
         // Nothing queued for one test may run in the next one's yields.
         QCoreApplication::processEvents();
-        wd1().resetForTests();
+        wd1() = Wd1();
     }
 
     // Fixtures that need more drives add them here, before the table is installed.
@@ -56,7 +57,7 @@ protected:
                                                   QFile::ExeGroup | QFile::ExeOther);
     }
 
-    const std::vector<platform::ScriptedDialogs::MessageRecord>& messages() {
+    const std::vector<testsupport::ScriptedDialogs::MessageRecord>& messages() {
         return dialogs->messages();
     }
 

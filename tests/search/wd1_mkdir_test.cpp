@@ -28,7 +28,7 @@ TEST_F(MkdirTest, YesCreatesEveryLevel) {
     EXPECT_EQ(asked.text, QStringLiteral("Create It?"));
     EXPECT_EQ(asked.title, QStringLiteral("Create Directory"));
     EXPECT_TRUE(asked.yesNo);
-    EXPECT_EQ(asked.icon, platform::ScriptedDialogs::Icon::Critical);
+    EXPECT_EQ(asked.icon, testsupport::ScriptedDialogs::Icon::Critical);
     EXPECT_EQ(asked.defaultButton, 2);
     EXPECT_TRUE(busyWhileAsked);
     EXPECT_FALSE(wd1().isworking());

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace testsupport {
@@ -50,6 +51,7 @@ TestDrives::TestDrives() = default;
 
 TestDrives::~TestDrives() {
     if (m_installed) {
+        QDir::setCurrent(m_previousWorkingDirectory);
         platform::installVolumeTable(platform::VolumeTable::fromMountTable());
         platform::setProgramDirectory(QString());
     }
@@ -69,8 +71,11 @@ QString TestDrives::addDrive(QChar letter, int driveType, std::optional<std::uin
                         : QStringLiteral("/dev/test") + letter.toLower();
     volume.driveType = driveType;
     volume.ready = ready;
-    volume.freeBytes = freeBytes;
     std::erase_if(m_volumes, [&](const platform::Volume& v) { return v.letter == volume.letter; });
+    if (freeBytes)
+        m_freeBytes[volume.letter.unicode()] = *freeBytes;
+    else
+        m_freeBytes.erase(volume.letter.unicode());
     m_volumes.push_back(volume);
     m_dirs.push_back(std::move(dir));
     return volume.mountPoint;
@@ -109,15 +114,28 @@ void TestDrives::install(const QString& currentDirectory) {
     program.source = QStringLiteral("/dev/testprogram");
     table.add(program);
 
+    table.setSpaceQuery(
+        [figures = m_freeBytes](const platform::Volume& volume, const QString& hostPath) {
+            const auto chosen = figures.find(volume.letter.unicode());
+            if (chosen == figures.end())
+                return platform::hostDiskSpace(hostPath);
+            return std::optional(
+                platform::DiskSpace{chosen->second, std::max<std::uint64_t>(chosen->second, 1)});
+        });
+    platform::installVolumeTable(std::move(table));
+    if (!m_installed)
+        m_previousWorkingDirectory = QDir::currentPath();
+    m_installed = true;
+    m_programDos = m_programLetter + QStringLiteral(":\\");
+    platform::setProgramDirectory(m_programDos);
+
     QString current = currentDirectory;
     if (current.isEmpty())
         current = (m_volumes.empty() ? m_programLetter : m_volumes.front().letter) +
                   QStringLiteral(":\\");
-    table.setCurrentDirectory(current);
-    platform::installVolumeTable(std::move(table));
-    m_programDos = m_programLetter + QStringLiteral(":\\");
-    platform::setProgramDirectory(m_programDos);
-    m_installed = true;
+    const QString currentHost = platform::toHostPath(current);
+    if (currentHost.isEmpty() || !QDir::setCurrent(currentHost))
+        throw std::runtime_error("cannot work in " + current.toStdString());
 }
 
 } // namespace testsupport

@@ -3,6 +3,7 @@
 #include "common/module1.h"
 #include "platform/controls.h"
 #include "tests/support/qt_app.h"
+#include "tests/support/scripted_dialogs.h"
 #include "tests/support/test_drives.h"
 #include "windows/twips_layout.h"
 
@@ -104,7 +105,7 @@ TEST_F(FrmDirTest, ADriveWithoutMediumIsReportedAndTheListStays) {
     const auto& message = dialogs->messages().front();
     EXPECT_EQ(message.text, QStringLiteral("Drive not ready! insert Disk/CD in drive"));
     EXPECT_EQ(message.title, QStringLiteral("Velmarch"));
-    EXPECT_EQ(message.icon, platform::ScriptedDialogs::Icon::None);
+    EXPECT_EQ(message.icon, testsupport::ScriptedDialogs::Icon::None);
     EXPECT_FALSE(message.yesNo);
     EXPECT_EQ(chooser.FileDir1->path(), QStringLiteral("t:\\zips"));
     EXPECT_EQ(chooser.txtPath->text(), QStringLiteral("t:\\zips"));
