@@ -20,15 +20,17 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStyle>
 
 #include <memory>
 
 namespace {
 
+template <typename Label = QLabel>
 QLabel* makeLabel(const QString& text, QWidget* parent, int l, int t, int w, int h,
                   Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter) {
-    auto* label = new QLabel(text, parent);
+    auto* label = new Label(text, parent);
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(alignment);
     layout::place(label, l, t, w, h);
@@ -40,6 +42,7 @@ QCheckBox* makeCheck(const QString& text, QWidget* parent, int l, int t, int w, 
     auto* check = new QCheckBox(text, parent);
     check->setChecked(checked);
     layout::place(check, l, t, w, h);
+    layout::keepIndicatorInRow(check);
     // A box lower than the style's indicator would cut the indicator's lower edge off;
     // the rows leave a few pixels between them for it.
     const int indicator = check->style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, check);
@@ -48,8 +51,9 @@ QCheckBox* makeCheck(const QString& text, QWidget* parent, int l, int t, int w, 
     return check;
 }
 
-QProgressBar* makeBar(QWidget* parent, int l, int t, int w, int h) {
+QProgressBar* makeBar(QWidget* parent, int l, int t, int w, int h, const QString& name) {
     auto* bar = new QProgressBar(parent);
+    bar->setAccessibleName(name);
     bar->setRange(0, 100);
     bar->setValue(0);
     bar->setTextVisible(false);
@@ -59,6 +63,30 @@ QProgressBar* makeBar(QWidget* parent, int l, int t, int w, int h) {
 
 void bordered(QLabel* label) {
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+}
+
+// Names and descriptions for assistive technology where a control's own text says too little.
+void describeControls(Form1& f) {
+    f.Drive1->setAccessibleName(QStringLiteral("Source drive"));
+    f.Dir1->setAccessibleName(QStringLiteral("Source folder"));
+    f.Dir1->setAccessibleDescription(
+        QStringLiteral("Open a folder with Enter, Space or a double click to make it the source"));
+    f.Check1->setAccessibleDescription(
+        QStringLiteral("Deletes each archive once all of it has been extracted"));
+    f.Check2->setAccessibleDescription(
+        QStringLiteral("Asks before going on when the destination's free space falls below the "
+                       "free-space threshold"));
+    f.TxtSel->setAccessibleName(QStringLiteral("Free-space threshold in megabytes"));
+    f.Check3->setAccessibleDescription(
+        QStringLiteral("Extracts every archive into the destination directory, chosen when "
+                       "checked; otherwise each archive goes into its own directory"));
+    f.txtDesc->setAccessibleName(QStringLiteral("Destination directory"));
+    f.Check4->setAccessibleDescription(
+        QStringLiteral("Writes the log to a file when the run ends"));
+    f.Command1->setAccessibleDescription(
+        QStringLiteral("Extracts every zip archive below the source folder"));
+    f.List1->setAccessibleName(QStringLiteral("Log"));
+    f.Command2->setAccessibleDescription(QStringLiteral("Stops the run (Escape)"));
 }
 
 } // namespace
@@ -73,8 +101,8 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     Command1 = new QPushButton(QStringLiteral("Unzip"), this);
     layout::place(Command1, 3750, 4950, 1215, 255);
 
-    TxtStats = makeLabel(QStringLiteral("Awaiting your command!"), this, 210, 4980, 3435, 255,
-                         Qt::AlignCenter);
+    TxtStats = makeLabel<platform::ElidedLabel>(QStringLiteral("Awaiting your command!"), this, 210,
+                                                4980, 3435, 255, Qt::AlignCenter);
     bordered(TxtStats);
 
     F1 = new QGroupBox(QStringLiteral("Select Source"), this);
@@ -82,10 +110,15 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     F2 = new QGroupBox(QStringLiteral("Status"), this);
     layout::place(F2, 0, 90, 4995, 4785);
 
+    // The run's archive list and the file count are never shown. As windows of their own
+    // that never open, they stay out of the window's controls that assistive technology
+    // lists, and the window still owns them.
     Todo = new QListWidget(this);
+    Todo->setWindowFlags(Qt::Window);
     layout::place(Todo, 60, 4920, 315, 255);
     Todo->hide();
     File1 = new platform::FileListBox(this);
+    File1->setWindowFlags(Qt::Window);
     layout::place(File1, 390, 4920, 645, 285);
     File1->hide();
 
@@ -93,14 +126,35 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     buildStatusPanel();
     F2->hide();
 
-    for (QWidget* control : std::initializer_list<QWidget*>{
-             Command1, TxtStats, Check1, Check2, Label3, Check4, Label1, TxtFile, Label2[0],
-             Label2[1], Label2[2], Label2[3], Command2})
-        layout::fitText(control);
     // txtDesc covers the end of Check3's box, so its caption must fit in front of it.
-    layout::fitText(Check3, txtDesc->x() - Check3->x());
-    layout::fitText(TxtSel);
-    layout::fitText(txtDesc);
+    layout::useOneFont(this, {{Command1},
+                              {TxtStats},
+                              {F1},
+                              {F2},
+                              {Check1},
+                              {Check2},
+                              {TxtSel},
+                              {Label3},
+                              {Check3, txtDesc->x() - Check3->x()},
+                              {txtDesc},
+                              {Check4},
+                              {Label1},
+                              {TxtFile},
+                              {Label2[0]},
+                              {Label2[1]},
+                              {Label2[2]},
+                              {Label2[3]},
+                              {TxtSkip},
+                              {Command2}});
+    describeControls(*this);
+
+    // Qt presses a focused button on Enter only in dialogs; this window is not one.
+    platform::pressOnEnter(Command1);
+    platform::pressOnEnter(Command2);
+    // Escape stops a run; the shortcut lives on the status panel, so it works only while
+    // that panel shows, that is during a run.
+    auto* abort = new QShortcut(QKeySequence(Qt::Key_Escape), F2);
+    connect(abort, &QShortcut::activated, Command2, &QPushButton::click);
 
     setTabOrder(Command1, Dir1);
     setTabOrder(Dir1, Drive1);
@@ -173,10 +227,10 @@ void Form1::buildSelectionPanel() {
 void Form1::buildStatusPanel() {
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
     Label1 = makeLabel(QStringLiteral("Unziping:"), F2, 180, 240, 855, 255, right);
-    TxtFile = makeLabel(QStringLiteral("None"), F2, 1080, 240, 3735, 255);
-    PB1 = makeBar(F2, 180, 540, 4635, 255);
+    TxtFile = makeLabel<platform::ElidedLabel>(QStringLiteral("None"), F2, 1080, 240, 3735, 255);
+    PB1 = makeBar(F2, 180, 540, 4635, 255, QStringLiteral("Current archive progress"));
     Label2[0] = makeLabel(QStringLiteral("Overall:"), F2, 360, 900, 615, 195, right);
-    PB2 = makeBar(F2, 180, 1140, 4635, 255);
+    PB2 = makeBar(F2, 180, 1140, 4635, 255, QStringLiteral("Overall progress"));
     Label2[3] = makeLabel(QStringLiteral("Log:"), F2, 360, 1440, 615, 195, right);
     List1 = new QListWidget(F2);
     layout::place(List1, 180, 1680, 4635, 2205);

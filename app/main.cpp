@@ -6,6 +6,9 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmarch"));
+    // Ties the windows to the installed launcher entry, so the desktop shows its icon
+    // and name for them.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Velmarch"));
     QApplication::setWindowIcon(programIcon());
 
     Form1 form;

@@ -3,9 +3,15 @@
 #include "platform/volumes.h"
 
 #include <QFile>
+#include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QToolTip>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 
@@ -47,6 +53,27 @@ protected:
     }
 };
 
+bool isEnter(const QKeyEvent* event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    return modifiers == Qt::NoModifier &&
+           (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter);
+}
+
+class EnterPresses : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress || !isEnter(static_cast<QKeyEvent*>(event)))
+            return false;
+        auto* button = static_cast<QAbstractButton*>(watched);
+        if (button->isEnabled())
+            button->click();
+        return true;
+    }
+};
+
 } // namespace
 
 DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent) {
@@ -81,10 +108,12 @@ QString DriveListBox::driveRoot() const {
 DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) {
     setItemDelegate(new DepthDelegate(this));
     setPath(currentDirectory());
-    connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
-        if (item)
-            setPath(item->data(kPathRole).toString());
-    });
+    connect(this, &QListWidget::itemDoubleClicked, this, &DirListBox::open);
+}
+
+void DirListBox::open(QListWidgetItem* item) {
+    if (item)
+        setPath(item->data(kPathRole).toString());
 }
 
 FsError DirListBox::setPath(const QString& path) {
@@ -113,6 +142,14 @@ void DirListBox::mousePressEvent(QMouseEvent* event) {
     QListWidget::mousePressEvent(event);
 }
 
+void DirListBox::keyPressEvent(QKeyEvent* event) {
+    if (isEnter(event) || (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier)) {
+        open(currentItem());
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}
+
 void DirListBox::refill() {
     clear();
     const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
@@ -126,7 +163,6 @@ void DirListBox::refill() {
         auto* item = new QListWidgetItem(icon, text, this);
         item->setData(kPathRole, path);
         item->setData(kDepthRole, depth);
-        item->setToolTip(path);
         return item;
     };
     QListWidgetItem* current = addEntry(root, root, depth, openIcon);
@@ -175,6 +211,52 @@ void FileListBox::refill() {
                 break;
             }
     }
+}
+
+ElidedLabel::ElidedLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    setTextFormat(Qt::PlainText);
+}
+
+QRect ElidedLabel::textRoom() const {
+    QRect room = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    // QLabel's own rule: a framed label without an indent of its own is indented by half
+    // an "x" on the side it is aligned to.
+    const int indentation =
+        indent() >= 0 ? indent()
+                      : (frameWidth() > 0 ? fontMetrics().horizontalAdvance(u'x') / 2 : 0);
+    const Qt::Alignment side = QStyle::visualAlignment(layoutDirection(), alignment());
+    if (side & Qt::AlignLeft)
+        room.setLeft(room.left() + indentation);
+    else if (side & Qt::AlignRight)
+        room.setRight(room.right() - indentation);
+    return room;
+}
+
+QString ElidedLabel::shownText() const {
+    return fontMetrics().elidedText(text(), Qt::ElideMiddle, std::max(0, textRoom().width()));
+}
+
+bool ElidedLabel::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const QString shown = shownText();
+        if (shown != text()) {
+            QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text(), this);
+            return true;
+        }
+    }
+    return QLabel::event(event);
+}
+
+void ElidedLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    drawFrame(&painter);
+    style()->drawItemText(&painter, textRoom(),
+                          int(QStyle::visualAlignment(layoutDirection(), alignment())), palette(),
+                          isEnabled(), shownText(), foregroundRole());
+}
+
+void pressOnEnter(QAbstractButton* button) {
+    button->installEventFilter(new EnterPresses(button));
 }
 
 } // namespace platform

@@ -5,7 +5,9 @@
 
 #include "platform/dosfs.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QRect>
 #include <QString>
@@ -41,6 +43,7 @@ signals:
 
 // Directory list: the ancestors of Path above its subdirectories; a double click opens an
 // entry. Path is a DOS path without trailing "\" (except a drive root, "c:\").
+// Enter or Space on the highlighted entry opens it too.
 class DirListBox : public QListWidget {
     Q_OBJECT
 public:
@@ -57,9 +60,11 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void refill();
+    void open(QListWidgetItem* item);
     QString m_path;
 };
 
@@ -80,5 +85,27 @@ private:
     QString m_path;
     QString m_pattern = QStringLiteral("*.*");
 };
+
+// A one-line label whose text, when it does not fit, is shown elided in the middle; text()
+// stays whole, and the tooltip shows it whole when it is elided.
+class ElidedLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit ElidedLabel(const QString& text = QString(), QWidget* parent = nullptr);
+    // The text as it is drawn at the label's current width and font.
+    QString shownText() const;
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // Where the text goes: inside the frame, the margin and the indent.
+    QRect textRoom() const;
+};
+
+// Makes Enter and Return press `button` while it has the focus, as Space does, in any
+// window (Qt does so by itself only for the buttons of a dialog).
+void pressOnEnter(QAbstractButton* button);
 
 } // namespace platform

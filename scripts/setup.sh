@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, tests and benchmarks need, when missing.
+# Installs the Debian packages the build, tests, benchmarks and the packaging check need,
+# when missing.
 set -euo pipefail
 packages=(
     cmake g++ pkg-config clang-format
     qt6-base-dev qt6-svg-dev libgl-dev
     libzip-dev libdeflate-dev liblzma-dev libisal-dev libbz2-dev libzstd-dev
     libgtest-dev libgmock-dev
-    xvfb xauth libx11-dev
+    xvfb xauth libx11-dev libxcb1-dev openbox
+    at-spi2-core python3-pyatspi dbus-daemon dbus-x11
+    desktop-file-utils appstream strace
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -111,10 +111,12 @@ void FrmAbout::OK_Click() {
 }
 
 void FrmAbout::showEvent(QShowEvent* event) {
-    // The version is set after construction; fit every caption to its box as shown.
+    // The version is set after construction; every caption must fit its box as shown.
+    QList<layout::Caption> captions{{Frame}, {OK}};
     for (QLabel* caption : Frame->findChildren<QLabel*>())
-        layout::fitText(caption);
-    layout::fitText(OK);
+        if (caption != Image1)
+            captions.append({caption});
+    layout::useOneFont(this, captions);
     Image1->setPixmap(programLogo(Image1->size(), devicePixelRatioF()));
     QDialog::showEvent(event);
 }

@@ -5,24 +5,13 @@
 #include "platform/dialogs.h"
 #include "windows/program_icon.h"
 #include "windows/twips_layout.h"
+#include "windows/window_frame.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include <algorithm>
-
-namespace {
-
-void whiteList(QWidget* widget) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Base, Qt::white);
-    palette.setColor(QPalette::Text, Qt::black);
-    palette.setColor(QPalette::ButtonText, Qt::black);
-    widget->setPalette(palette);
-}
-
-} // namespace
 
 FrmDir::FrmDir(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Select a directory?"));
@@ -32,11 +21,13 @@ FrmDir::FrmDir(QWidget* parent) : QDialog(parent) {
     resize(platform::twips(0, 0, 8160, 1905).size());
 
     Drive1 = new platform::DriveListBox(this);
-    whiteList(Drive1);
+    Drive1->setAccessibleName(QStringLiteral("Drive"));
     layout::place(Drive1, 0, 0, 7395, 315);
 
     FileDir1 = new platform::DirListBox(this);
-    whiteList(FileDir1);
+    FileDir1->setAccessibleName(QStringLiteral("Folder"));
+    FileDir1->setAccessibleDescription(
+        QStringLiteral("Open a folder with Enter, Space or a double click"));
     layout::place(FileDir1, 0, 360, 8115, 765);
 
     Label1 = new QLabel(QStringLiteral("Select a directory, or Network path type it in below: "
@@ -47,18 +38,22 @@ FrmDir::FrmDir(QWidget* parent) : QDialog(parent) {
 
     txtPath = new QLineEdit(this);
     layout::place(txtPath, 0, 1560, 5895, 288);
+    // The label names the path box for assistive technology.
+    Label1->setBuddy(txtPath);
 
     Command2 = new QPushButton(QStringLiteral("ABORT"), this);
     layout::place(Command2, 6000, 1560, 972, 255);
     Command1 = new QPushButton(QStringLiteral("APPLY"), this);
     layout::place(Command1, 7080, 1560, 972, 255);
-    // Enter in the path box must not press a button behind the user's back.
+    // No default button: Enter presses the button that has the focus, and in the path box
+    // it applies the path typed; elsewhere (the drive list) it presses nothing.
     Command1->setAutoDefault(false);
     Command2->setAutoDefault(false);
+    platform::pressOnEnter(Command1);
+    platform::pressOnEnter(Command2);
+    connect(txtPath, &QLineEdit::returnPressed, Command1, &QPushButton::click);
 
-    for (QWidget* control : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Command1),
-                             static_cast<QWidget*>(Command2)})
-        layout::fitText(control);
+    layout::useOneFont(this, {{Label1}, {txtPath}, {Command1}, {Command2}});
 
     setTabOrder(Drive1, FileDir1);
     setTabOrder(FileDir1, Command1);
@@ -70,6 +65,10 @@ FrmDir::FrmDir(QWidget* parent) : QDialog(parent) {
     connect(Command1, &QPushButton::clicked, this, &FrmDir::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &FrmDir::Command2_Click);
 
+    // The rule takes the outer size, and a window manager frames the window only after
+    // it is shown, without resizing it: lay out again whenever the frame changes.
+    layout::onFrameChange(this, [this] { Form_Resize(); });
+
     Form_Load();
     Drive1->setFocus();
 }
@@ -79,7 +78,7 @@ void FrmDir::Form_Load() {
 }
 
 void FrmDir::Form_Resize() {
-    const QSize outer = frameGeometry().size();
+    const QSize outer = size().grownBy(layout::windowFrame(this));
     layoutFor(platform::toTwips(outer.width()), platform::toTwips(outer.height()));
 }
 

@@ -28,7 +28,8 @@ public:
     QPushButton* Command1 = nullptr; // "APPLY"
 
     void Form_Load();
-    // Lays the controls out for the window's outer size.
+    // Lays the controls out for the window's outer size: its size and the frame the
+    // window manager puts around it.
     void Form_Resize();
     // The layout for an outer size of W x H twips.
     void layoutFor(int W, int H);

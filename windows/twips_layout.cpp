@@ -3,21 +3,43 @@
 #include "platform/controls.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QFontMetricsF>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QStyle>
 #include <QVariant>
+
+#include <algorithm>
+#include <cmath>
 
 namespace layout {
 
 namespace {
 
 constexpr const char* kTwipsProperty = "twipsBox";
-constexpr qreal kSmallestPointSize = 6.0;
+// Quarter points down to one point: a font of 192 dpi on a box of 13 pixels needs
+// sizes far below what a 96 dpi desktop would ever use.
+constexpr qreal kStep = 0.25;
+constexpr qreal kSmallestPointSize = 1.0;
+
+// The application's style, with check box indicators no taller than the box's layout row.
+class RowIndicatorStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        const int value = QProxyStyle::pixelMetric(metric, option, widget);
+        if (widget == nullptr || (metric != PM_IndicatorWidth && metric != PM_IndicatorHeight))
+            return value;
+        return std::min(value, twipsBox(widget).height() / platform::kTwipsPerPixel);
+    }
+};
 
 // The text a control shows, without the "&" that only marks its accelerator.
 QString captionOf(const QWidget* widget) {
@@ -44,8 +66,8 @@ QSizeF chromeOf(const QWidget* widget) {
         return {frame + label->indent() + 1, frame};
     }
     if (qobject_cast<const QCheckBox*>(widget)) {
-        return {qreal(style->pixelMetric(QStyle::PM_IndicatorWidth) +
-                      style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) + 2),
+        return {qreal(style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, widget) +
+                      style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, widget) + 2),
                 0};
     }
     if (qobject_cast<const QPushButton*>(widget)) {
@@ -60,11 +82,6 @@ QSizeF chromeOf(const QWidget* widget) {
         return {qreal(2 * frame + 4), qreal(2 * frame)};
     }
     return {0, 0};
-}
-
-bool fits(const QFont& font, const QString& text, const QSizeF& room) {
-    const QFontMetricsF metrics(font);
-    return metrics.horizontalAdvance(text) <= room.width() && metrics.height() <= room.height();
 }
 
 } // namespace
@@ -87,27 +104,59 @@ QRect twipsBox(const QWidget* widget) {
             platform::toTwips(g.height())};
 }
 
-void fitText(QWidget* widget, int visibleWidth) {
-    const QString text = captionOf(widget);
-    if (text.isEmpty())
-        return;
+void keepIndicatorInRow(QCheckBox* check) {
+    // One proxy for every box of the process; the application deletes it at exit.
+    static QStyle* const style = [] {
+        auto* proxy = new RowIndicatorStyle;
+        proxy->setParent(qApp);
+        return proxy;
+    }();
+    check->setStyle(style);
+}
+
+bool fitsAt(const Caption& caption, qreal pointSize) {
+    const QWidget* widget = caption.control;
+    // The layout's box, not the widget's: a check box is grown to show its whole
+    // indicator, but its caption must still fit the row the layout gives it.
+    const QRect box = twipsBox(widget);
+    const QSize pixels = platform::twips(box.left(), box.top(), box.width(), box.height()).size();
     const QSizeF chrome = chromeOf(widget);
-    // A group box only needs its title to fit across; its height holds other controls.
-    const qreal height =
-        qobject_cast<QGroupBox*>(widget) ? 1e6 : widget->height() - chrome.height();
-    const int width = visibleWidth >= 0 ? visibleWidth : widget->width();
-    const QSizeF room(width - chrome.width(), height);
+    const int width =
+        caption.visibleWidth >= 0 ? std::min(caption.visibleWidth, pixels.width()) : pixels.width();
     QFont font = widget->font();
-    if (fits(font, text, room))
-        return;
-    qreal size = font.pointSizeF();
-    while (size - 0.25 >= kSmallestPointSize) {
-        size -= 0.25;
-        font.setPointSizeF(size);
-        if (fits(font, text, room))
+    font.setPointSizeF(pointSize);
+    const QFontMetricsF metrics(font);
+    if (metrics.horizontalAdvance(captionOf(widget)) > width - chrome.width())
+        return false;
+    // A group box only needs its title to fit across; its height holds other controls.
+    return qobject_cast<const QGroupBox*>(widget) ||
+           metrics.height() <= pixels.height() - chrome.height();
+}
+
+qreal fittingPointSize(const QList<Caption>& captions, qreal largest) {
+    // Quarter points, so that the sizes tried are the same from whatever size one starts.
+    qreal size = std::floor(largest / kStep) * kStep;
+    for (; size > kSmallestPointSize; size -= kStep) {
+        if (std::all_of(captions.begin(), captions.end(),
+                        [size](const Caption& caption) { return fitsAt(caption, size); }))
             break;
     }
-    widget->setFont(font);
+    return std::max(size, kSmallestPointSize);
+}
+
+qreal useOneFont(QWidget* window, const QList<Caption>& captions) {
+    const qreal size = fittingPointSize(captions, QApplication::font(window).pointSizeF());
+    QFont font = window->font();
+    font.setPointSizeF(size);
+    window->setFont(font);
+    for (QWidget* child : window->findChildren<QWidget*>()) {
+        if (!child->testAttribute(Qt::WA_SetFont))
+            continue;
+        QFont own = child->font();
+        own.setPointSizeF(size);
+        child->setFont(own);
+    }
+    return size;
 }
 
 } // namespace layout

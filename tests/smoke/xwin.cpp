@@ -1,6 +1,7 @@
-// A tiny X11 client for the smoke test: waits for a top-level window by title, tells
-// whether one is mapped, and asks a window to close the way a window manager's close box
-// does (WM_DELETE_WINDOW), so the program's own closing logic runs.
+// A tiny X11 client for the smoke tests: waits for a top-level window by title, tells
+// whether one is mapped, asks a window to close the way a window manager's close box
+// does (WM_DELETE_WINDOW), so the program's own closing logic runs, and waits for a
+// window manager to take the screen.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -78,8 +79,27 @@ void requestClose(Display* display, Window window) {
     XFlush(display);
 }
 
+// A window manager that follows the desktop conventions names its check window on the root.
+bool windowManagerRunning(Display* display) {
+    Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    const bool found =
+        XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW,
+                           &type, &format, &count, &after, &data) == Success &&
+        data != nullptr && count == 1;
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return found;
+}
+
 int usage() {
-    std::fprintf(stderr, "usage: xwin wait TITLE SECONDS | xwin mapped TITLE | xwin close TITLE\n");
+    std::fprintf(stderr, "usage: xwin wait TITLE SECONDS | xwin mapped TITLE | xwin close TITLE"
+                         " | xwin wm - SECONDS\n");
     return 2;
 }
 
@@ -97,7 +117,17 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     const std::string title = argv[2];
     int status = 1;
-    if (command == "wait" && argc == 4) {
+    if (command == "wm" && argc == 4) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[3]));
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (windowManagerRunning(display)) {
+                status = 0;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    } else if (command == "wait" && argc == 4) {
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[3]));
         while (std::chrono::steady_clock::now() < deadline) {
