@@ -67,7 +67,9 @@ void bordered(QLabel* label) {
 
 // Names and descriptions for assistive technology where a control's own text says too little.
 void describeControls(Form1& f) {
+    // On Linux a combo box is named by its value; what it is for goes in its description.
     f.Drive1->setAccessibleName(QStringLiteral("Source drive"));
+    f.Drive1->setAccessibleDescription(QStringLiteral("Source drive"));
     f.Dir1->setAccessibleName(QStringLiteral("Source folder"));
     f.Dir1->setAccessibleDescription(
         QStringLiteral("Open a folder with Enter, Space or a double click to make it the source"));

@@ -21,7 +21,9 @@ FrmDir::FrmDir(QWidget* parent) : QDialog(parent) {
     resize(platform::twips(0, 0, 8160, 1905).size());
 
     Drive1 = new platform::DriveListBox(this);
+    // On Linux a combo box is named by its value; what it is for goes in its description.
     Drive1->setAccessibleName(QStringLiteral("Drive"));
+    Drive1->setAccessibleDescription(QStringLiteral("Drive"));
     layout::place(Drive1, 0, 0, 7395, 315);
 
     FileDir1 = new platform::DirListBox(this);

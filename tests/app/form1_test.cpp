@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
+#include <QSet>
 #include <QTest>
 
 namespace {
@@ -239,6 +240,88 @@ TEST_F(Form1Test, NoCaptionIsClipped) {
     FrmDir chooser;
     chooser.show();
     expectNoClippedText(&chooser);
+}
+
+TEST_F(Form1Test, EnterOnTheFocusedUnzipStartsARun) {
+    Form1& f = start();
+    f.Command1->setFocus();
+    QTest::keyClick(f.Command1, Qt::Key_Return);
+    EXPECT_TRUE(texts().contains(QStringLiteral("Pick a dir that has zips!")))
+        << "the run searched";
+}
+
+TEST_F(Form1Test, EscapePressesAbortOnlyWhileTheStatusPanelShows) {
+    Form1& f = start();
+    int aborts = 0;
+    QObject::connect(f.Command2, &QPushButton::clicked, [&] { ++aborts; });
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    QTest::keyClick(&f, Qt::Key_Escape);
+    EXPECT_EQ(aborts, 0);
+    EXPECT_EQ(AbortFlag, 0);
+
+    f.F1->hide();
+    f.F2->show();
+    QTest::keyClick(f.List1, Qt::Key_Escape);
+    EXPECT_EQ(aborts, 1);
+    EXPECT_EQ(AbortFlag, -1);
+}
+
+TEST_F(Form1Test, TheRunsHiddenListsAreNotAmongTheWindowsControls) {
+    Form1& f = start();
+    for (QWidget* hidden : {static_cast<QWidget*>(f.Todo), static_cast<QWidget*>(f.File1)}) {
+        EXPECT_TRUE(hidden->isWindow());
+        EXPECT_EQ(hidden->parentWidget(), &f) << "still owned by the window";
+        EXPECT_FALSE(hidden->isVisible());
+    }
+}
+
+TEST_F(Form1Test, LongArchiveNamesAndStatusTextsAreElidedInTheMiddle) {
+    Form1& f = start();
+    f.F1->hide();
+    f.F2->show();
+    const QString name = QStringLiteral("holiday-") + QString(120, u'x') + QStringLiteral(".zip");
+    for (QLabel* label : {f.TxtFile, f.TxtStats}) {
+        auto* elided = qobject_cast<platform::ElidedLabel*>(label);
+        ASSERT_NE(elided, nullptr);
+        label->setText(name);
+        EXPECT_EQ(label->text(), name) << "the run reads the name back";
+        EXPECT_TRUE(elided->shownText().startsWith(QStringLiteral("holiday-")));
+        EXPECT_TRUE(elided->shownText().endsWith(QStringLiteral(".zip")));
+        EXPECT_LT(elided->shownText().size(), name.size());
+    }
+}
+
+// One size for every control of each window, whatever the desktop's size; nothing clipped.
+TEST_F(Form1Test, EachWindowUsesOneFontThatFitsAtEveryDesktopSize) {
+    const QFont desktop = QApplication::font();
+    auto sizesIn = [](QWidget* window) {
+        QSet<qreal> sizes;
+        for (QWidget* w : window->findChildren<QWidget*>())
+            if (w->isVisibleTo(window))
+                sizes.insert(w->font().pointSizeF());
+        return sizes;
+    };
+    for (qreal points : {9.0, 10.0, 11.0, 12.0}) {
+        SCOPED_TRACE(points);
+        QFont font = desktop;
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+        Form1& f = start();
+        EXPECT_EQ(sizesIn(&f).size(), 1);
+        EXPECT_LE(f.font().pointSizeF(), points);
+        expectNoClippedText(&f);
+        FrmDir chooser;
+        chooser.show();
+        EXPECT_EQ(sizesIn(&chooser).size(), 1);
+        expectNoClippedText(&chooser);
+        FrmAbout about;
+        about.TxtVersion->setText(QStringLiteral("Velmarch v1.1"));
+        about.show();
+        EXPECT_EQ(sizesIn(&about).size(), 1);
+        expectNoClippedText(&about);
+    }
+    QApplication::setFont(desktop);
 }
 
 } // namespace

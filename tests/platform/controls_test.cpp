@@ -6,7 +6,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -155,6 +158,80 @@ TEST_F(Controls, DirListOpensOnDoubleClickAndSignalsPressesFirst) {
     doubleClick(&list, 0);
     EXPECT_EQ(list.path(), QStringLiteral("t:\\"));
     EXPECT_EQ(changes->count(), 2);
+}
+
+TEST_F(Controls, DirListOpensTheHighlightedEntryOnEnterOrSpace) {
+    struct Case {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const char* path; // after the key, from "t:\zips" with "Old" highlighted
+    };
+    const Case cases[] = {
+        {Qt::Key_Return, Qt::NoModifier, "t:\\zips\\Old"},
+        {Qt::Key_Enter, Qt::KeypadModifier, "t:\\zips\\Old"},
+        {Qt::Key_Space, Qt::NoModifier, "t:\\zips\\Old"},
+        {Qt::Key_Down, Qt::NoModifier, "t:\\zips"},
+        {Qt::Key_Return, Qt::ControlModifier, "t:\\zips"},
+    };
+    for (const Case& c : cases) {
+        DirListBox list;
+        list.setCurrentRow(3);
+        QKeyEvent press(QEvent::KeyPress, c.key, c.modifiers);
+        QCoreApplication::sendEvent(&list, &press);
+        EXPECT_EQ(list.path(), QString::fromUtf8(c.path)) << c.key << " " << c.modifiers;
+    }
+}
+
+TEST_F(Controls, DirListTooltipCoversItsEntries) {
+    DirListBox list;
+    list.setToolTip(QStringLiteral("whole list"));
+    list.resize(300, 300);
+    list.show();
+    QCoreApplication::processEvents();
+    const QPoint onEntry = list.visualItemRect(list.item(2)).center();
+    QHelpEvent help(QEvent::ToolTip, onEntry, list.viewport()->mapToGlobal(onEntry));
+    QCoreApplication::sendEvent(list.viewport(), &help);
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("whole list"));
+    QToolTip::hideText();
+}
+
+TEST_F(Controls, ElidedLabelKeepsItsTextAndShowsItWholeInTheTooltip) {
+    const QString longText = QStringLiteral("begin-") + QString(200, u'x') + QStringLiteral("-end");
+    ElidedLabel label(longText);
+    label.setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label.resize(120, 20);
+    label.show();
+    EXPECT_EQ(label.text(), longText);
+    const QString shown = label.shownText();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("begin-"))) << qPrintable(shown);
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("-end"))) << qPrintable(shown);
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << qPrintable(shown);
+    EXPECT_LE(label.fontMetrics().horizontalAdvance(shown), label.contentsRect().width());
+
+    QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), label.mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(&label, &help);
+    EXPECT_EQ(QToolTip::text(), longText);
+    QToolTip::hideText();
+
+    label.setText(QStringLiteral("short"));
+    EXPECT_EQ(label.shownText(), QStringLiteral("short"));
+}
+
+TEST(PressOnEnter, EnterPressesTheButtonAndOtherKeysDoNot) {
+    testsupport::ensureApplication();
+    QPushButton button(QStringLiteral("Go"));
+    platform::pressOnEnter(&button);
+    int clicks = 0;
+    QObject::connect(&button, &QPushButton::clicked, [&] { ++clicks; });
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_A}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(&button, &press);
+    }
+    EXPECT_EQ(clicks, 2);
+    button.setEnabled(false);
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(&button, &press);
+    EXPECT_EQ(clicks, 2) << "a disabled button stays unpressed";
 }
 
 TEST_F(Controls, FileListCountsVisibleFilesMatchingThePattern) {

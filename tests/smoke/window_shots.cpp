@@ -262,14 +262,15 @@ int readme(const QString& outDir, const QString& source) {
     const QString dos = platform::toDosPath(QDir(source).canonicalPath());
     form.Drive1->setDrive(dos.left(2));
     form.Dir1->setPath(dos);
-    form.Check1->setChecked(false);
+    // Each archive into its own folder; a destination typed in keeps the run from asking.
+    form.txtDesc->setText(dos);
     show(&form);
     save(&form, outDir + QStringLiteral("/main-window.png"));
 
     // Taken once, halfway through an archive after the first few are done.
     bool taken = false;
     QObject::connect(form.PB1, &QProgressBar::valueChanged, [&](int value) {
-        if (taken || form.List1->count() < 3 || value < 40 || value > 80)
+        if (taken || form.List1->count() < 1 || value < 20 || value > 90)
             return;
         taken = true;
         save(&form, outDir + QStringLiteral("/run.png"));

@@ -7,6 +7,7 @@
 #include "tests/support/test_drives.h"
 #include "windows/twips_layout.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,9 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <map>
+#include <string>
 
 namespace {
 
@@ -202,6 +206,60 @@ TEST_F(FrmDirTest, FocusMovesInTheLayoutOrder) {
         while (!(w->focusPolicy() & Qt::TabFocus));
         EXPECT_EQ(w, expected.at(i)) << "position " << i;
     }
+}
+
+TEST_F(FrmDirTest, EnterPressesTheFocusedButtonAndAppliesFromThePathBox) {
+    struct Case {
+        const char* focus;
+        bool applied;
+        bool aborted;
+    };
+    const Case cases[] = {
+        {"path", true, false},
+        {"apply", true, false},
+        {"abort", false, true},
+        {"drive", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.focus);
+        ChosenDir.clear();
+        AbortFlag = 0;
+        FrmDir chooser;
+        chooser.show();
+        chooser.txtPath->setText(QStringLiteral("t:\\typed"));
+        const std::map<std::string, QWidget*> targets = {{"path", chooser.txtPath},
+                                                         {"apply", chooser.Command1},
+                                                         {"abort", chooser.Command2},
+                                                         {"drive", chooser.Drive1}};
+        QTest::keyClick(targets.at(c.focus), Qt::Key_Return);
+        EXPECT_EQ(ChosenDir, c.applied ? QStringLiteral("t:\\typed\\") : QString());
+        EXPECT_EQ(AbortFlag, c.aborted ? -1 : 0);
+        EXPECT_EQ(chooser.isVisible(), !c.applied && !c.aborted);
+    }
+}
+
+TEST_F(FrmDirTest, ColoursComeFromThePalette) {
+    const QPalette before = QApplication::palette();
+    QPalette dark = before;
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    dark.setColor(QPalette::Text, QColor(220, 220, 220));
+    dark.setColor(QPalette::ButtonText, QColor(220, 220, 220));
+    QApplication::setPalette(dark);
+    {
+        FrmDir chooser;
+        for (QWidget* list :
+             {static_cast<QWidget*>(chooser.Drive1), static_cast<QWidget*>(chooser.FileDir1)}) {
+            EXPECT_EQ(list->palette().color(QPalette::Base), QColor(30, 30, 30));
+            EXPECT_EQ(list->palette().color(QPalette::Text), QColor(220, 220, 220));
+            EXPECT_EQ(list->palette().color(QPalette::ButtonText), QColor(220, 220, 220));
+        }
+    }
+    QApplication::setPalette(before);
+}
+
+TEST_F(FrmDirTest, ThePathBoxIsNamedByItsLabel) {
+    FrmDir chooser;
+    EXPECT_EQ(chooser.Label1->buddy(), chooser.txtPath);
 }
 
 } // namespace
