@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -49,7 +50,7 @@ TEST(KilledExtraction, LeavesNothingInTheDestination) {
         // Stored, so that writing it takes as long as the disk needs and no less.
         QByteArray block(1 << 20, '\0');
         for (int i = 0; i < block.size(); ++i) {
-            block[i] = char((i * 7919) >> 3);
+            block[i] = char((std::uint32_t(i) * 7919u) >> 3);
         }
         QByteArray content;
         content.reserve(300 * block.size());
