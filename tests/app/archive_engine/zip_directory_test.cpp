@@ -499,7 +499,7 @@ TEST(ZipDirectoryTest, ConsistentArchivesAreRead) {
              a.zip64 = true;
          }},
         {"a comment holding the end record's signature",
-         withComment(QByteArray("see PK\x05\x06 in the comment", 29))},
+         withComment(QByteArray("see PK\x05\x06 in the comment"))},
         {"bytes after the end record", [](Archive& a) { a.trailing = "appended"; }},
         {"the UTF-8 flag differs on an ASCII name",
          all([](RawZip::Entry& e) { e.local.flags = 0x0800; })},
