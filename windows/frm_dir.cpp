@@ -81,7 +81,12 @@ void FrmDir::Form_Load() {
 
 void FrmDir::Form_Resize() {
     const QSize outer = size().grownBy(layout::windowFrame(this));
-    layoutFor(platform::toTwips(outer.width()), platform::toTwips(outer.height()));
+    // The rule leaves room below the path box for a frame as tall as the one the layout was
+    // drawn for; a thinner frame would push the bottom row past the window's edge, so the
+    // outer height the rule sees is never more than the row still fits in.
+    const int fits = platform::toTwips(height()) + layout::twipsBox(Command2).height() + 400 -
+                     layout::twipsBox(FileDir1).top();
+    layoutFor(platform::toTwips(outer.width()), std::min(platform::toTwips(outer.height()), fits));
 }
 
 void FrmDir::layoutFor(int W, int H) {

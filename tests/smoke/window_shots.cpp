@@ -30,9 +30,11 @@
 #include <QTextStream>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <set>
+#include <utility>
 
 namespace {
 
@@ -168,8 +170,15 @@ QStringList chooserFrameProblems(FrmDir& chooser, const QString& shot) {
         problems << QStringLiteral("chooser: no frame from the window manager");
         return problems;
     }
+    // The rule, unless the bottom row would then leave the window.
     const auto expectedList = [&] {
-        return (platform::toTwips(outerHeight()) - 1195) / platform::kTwipsPerPixel;
+        const int rule = (platform::toTwips(outerHeight()) - 1195) / platform::kTwipsPerPixel;
+        const int room =
+            (platform::toTwips(chooser.height()) - layout::twipsBox(chooser.FileDir1).top() -
+             layout::twipsBox(chooser.Label1).height() -
+             layout::twipsBox(chooser.txtPath).height()) /
+            platform::kTwipsPerPixel;
+        return std::min(rule, room);
     };
     // The layout follows the window manager's word, from the event loop.
     waitFor([&] { return chooser.FileDir1->height() == expectedList(); }, 5);
@@ -179,6 +188,14 @@ QStringList chooserFrameProblems(FrmDir& chooser, const QString& shot) {
         problems << QStringLiteral("chooser: list %1 px at first show, rule says %2")
                         .arg(chooser.FileDir1->height())
                         .arg(expectedList());
+    const std::pair<const char*, const QWidget*> bottomRow[] = {{"the path box", chooser.txtPath},
+                                                                {"APPLY", chooser.Command1},
+                                                                {"ABORT", chooser.Command2}};
+    for (const auto& [name, part] : bottomRow) {
+        if (part->geometry().bottom() >= chooser.height())
+            problems << QStringLiteral("chooser: %1 is cut at the window's bottom edge")
+                            .arg(QLatin1String(name));
+    }
     save(&chooser, shot);
     const int before = chooser.FileDir1->height();
     const int target = chooser.height() + 30;
