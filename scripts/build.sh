@@ -4,5 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}
 shift || true
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+# Warnings are errors in our own builds, and the benchmarks are kept building.
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMARCH_WERROR=ON \
+    -DVELMARCH_BENCHMARKS=ON "$@" >/dev/null
 cmake --build "$dir" -j"$(nproc)"
