@@ -336,8 +336,12 @@ TargetStatus TempOutput::create(const TargetDir& dir) {
     m_size = 0;
     // Unnamed until placed: nothing is left behind however the process ends.
     m_fd = ::openat(m_dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    if (m_fd >= 0 && nameableThroughProc(m_fd)) {
-        return TargetStatus::Ok;
+    if (m_fd >= 0) {
+        // /proc is there for the whole process or not at all: asked once, not per file.
+        static const bool procNamesFiles = nameableThroughProc(m_fd);
+        if (procNamesFiles) {
+            return TargetStatus::Ok;
+        }
     }
     if (m_fd < 0 && !lacksUnnamedFiles(errno)) {
         return statusOf(errno);

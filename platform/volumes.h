@@ -4,6 +4,8 @@
 // Everything above this layer works on texts such as "c:\zips\a.zip"; only this
 // layer knows that the host is POSIX.
 
+#include "platform/separators.h"
+
 #include <QChar>
 #include <QString>
 #include <QStringList>
@@ -125,10 +127,5 @@ bool GetDiskFreeSpaceA(const QString& rootPath, std::uint32_t* sectorsPerCluster
 std::optional<std::uint64_t> freeBytes(const QString& rootPath);
 // Free bytes at a host path, from the table in force.
 std::optional<std::uint64_t> freeBytesAt(const QString& hostPath);
-
-// Whether a character separates path components: both "\" and "/" do.
-inline bool isSeparator(QChar c) {
-    return c == QLatin1Char('\\') || c == QLatin1Char('/');
-}
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "archive_engine.h"
 
 #include "extraction.h"
+#include "file_spec.h"
 
 #include "platform/volumes.h"
 
@@ -47,7 +48,12 @@ int ArchiveEngine::Extract() {
     }
     request.destination =
         ExtractDirectory.trimmed().isEmpty() ? QString() : hostPathOf(ExtractDirectory);
-    request.filesToProcess = FilesToProcess;
+    // "*.*" takes every entry: no pattern to match each one against.
+    if (FilesToProcess.trimmed() != QLatin1String("*.*")) {
+        request.selects = [spec = FilesToProcess](const QString& name) {
+            return archive_engine::matchesFileSpec(name, spec);
+        };
+    }
     request.recurse = recurse;
     // Through the volume table, so the engine's check and the program's own guard see one
     // figure.

@@ -1,6 +1,6 @@
 #include "entry_name.h"
 
-#include "platform/dosfs.h"
+#include "platform/separators.h"
 
 namespace archive_engine {
 
@@ -21,10 +21,6 @@ constexpr char16_t kCp437High[128] = {
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
-bool isSeparator(QChar c) {
-    return c == u'/' || c == u'\\';
-}
-
 } // namespace
 
 QString decodeCp437(QByteArrayView raw) {
@@ -39,7 +35,7 @@ QString decodeCp437(QByteArrayView raw) {
 
 EntryPath sanitizeEntryName(const QString& name) {
     EntryPath path;
-    if (name.isEmpty() || isSeparator(name.front())) {
+    if (name.isEmpty() || platform::isSeparator(name.front())) {
         return path; // absolute, or "\\server\share" / "//server/share"
     }
     if (name.size() >= 2 && name.at(1) == u':' && name.at(0).isLetter()) {
@@ -52,10 +48,10 @@ EntryPath sanitizeEntryName(const QString& name) {
             return path;
         }
     }
-    path.isDirectory = isSeparator(name.back());
+    path.isDirectory = platform::isSeparator(name.back());
     qsizetype start = 0;
     for (qsizetype i = 0; i <= name.size(); ++i) {
-        if (i < name.size() && !isSeparator(name.at(i))) {
+        if (i < name.size() && !platform::isSeparator(name.at(i))) {
             continue;
         }
         const QString component = name.mid(start, i - start);
@@ -75,11 +71,11 @@ EntryPath sanitizeEntryName(const QString& name) {
 
 QString lastComponent(const QString& name) {
     qsizetype end = name.size();
-    while (end > 0 && isSeparator(name[end - 1])) {
+    while (end > 0 && platform::isSeparator(name[end - 1])) {
         --end;
     }
     qsizetype start = end;
-    while (start > 0 && !isSeparator(name[start - 1])) {
+    while (start > 0 && !platform::isSeparator(name[start - 1])) {
         --start;
     }
     return name.mid(start, end - start);
@@ -92,21 +88,6 @@ QString numberedName(const QString& name, int number) {
         return name + suffix;
     }
     return name.left(dot) + suffix + name.mid(dot);
-}
-
-bool matchesFileSpec(const QString& fileName, const QString& patterns) {
-    bool anyPattern = false;
-    for (const QString& raw : patterns.split(u';')) {
-        const QString pattern = raw.trimmed();
-        if (pattern.isEmpty()) {
-            continue;
-        }
-        anyPattern = true;
-        if (platform::matchesPattern(fileName, pattern)) {
-            return true;
-        }
-    }
-    return !anyPattern;
 }
 
 } // namespace archive_engine

@@ -30,8 +30,4 @@ QString lastComponent(const QString& name);
 // "name.ext" -> "name (n).ext"; "README" -> "README (n)"; ".profile" -> ".profile (n)".
 QString numberedName(const QString& name, int number);
 
-// Whether a name matches one of the ';'-separated DOS patterns of FilesToProcess
-// (an empty pattern list selects everything).
-bool matchesFileSpec(const QString& fileName, const QString& patterns);
-
 } // namespace archive_engine

@@ -219,7 +219,7 @@ std::vector<Extraction::Selected> Extraction::selectEntries() const {
         if (!m_request.recurse && path.components.size() > 1) {
             continue;
         }
-        if (!path.isDirectory && !matchesFileSpec(lastComponent(name), m_request.filesToProcess)) {
+        if (!path.isDirectory && m_request.selects && !m_request.selects(lastComponent(name))) {
             continue;
         }
         selected.push_back(plan(i, path));

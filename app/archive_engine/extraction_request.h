@@ -52,8 +52,8 @@ struct ExtractionRequest {
     // Host paths; unset when the path names no place on this machine.
     std::optional<QString> archive;
     std::optional<QString> destination;
-    // Entries whose last name component matches (DOS wildcards, ignoring case).
-    QString filesToProcess = QStringLiteral("*.*");
+    // Whether to take an entry, by the last component of its name; unset takes every one.
+    std::function<bool(const QString& lastComponent)> selects;
     bool recurse = true; // false: the archive's top level only
     // Bytes free below a host path; unset when unknown (the check is then left out).
     std::function<std::optional<std::uint64_t>(const QString& hostPath)> freeSpace;

@@ -1,4 +1,5 @@
 #include "app/archive_engine/entry_name.h"
+#include "app/archive_engine/file_spec.h"
 
 #include <gtest/gtest.h>
 
