@@ -236,9 +236,15 @@ double writeFiles(const std::vector<Entry>& entries, const fs::path& root, int t
         const Entry& e = entries[i];
         const fs::path target = root / e.path;
         makeParents(target, made[std::size_t(t)]);
-        const fs::path written =
-            safe ? fs::path(target).replace_filename("." + target.filename().string() + ".part")
-                 : target;
+        fs::path written = target;
+        if (safe) {
+            // Appended piece by piece: GCC 12 mistakes one chained concatenation for an
+            // overlapping copy (-Wrestrict) in optimised builds.
+            std::string hidden(1, '.');
+            hidden += target.filename().string();
+            hidden += ".part";
+            written.replace_filename(hidden);
+        }
         const int fd = ::open(written.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0)
             fail(written.string() + ": " + std::strerror(errno));
