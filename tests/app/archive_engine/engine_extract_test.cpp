@@ -49,20 +49,6 @@ QByteArray lzmaZipData(const QByteArray& content,
     return QByteArray("\x10\x02\x05\x00", 4) + props + out;
 }
 
-// The zip form of an XZ entry: a whole .xz stream.
-QByteArray xzZipData(const QByteArray& content) {
-    QByteArray out(content.size() + 1024, '\0');
-    std::size_t outPos = 0;
-    EXPECT_EQ(lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr,
-                                      reinterpret_cast<const std::uint8_t*>(content.constData()),
-                                      std::size_t(content.size()),
-                                      reinterpret_cast<std::uint8_t*>(out.data()), &outPos,
-                                      std::size_t(out.size())),
-              LZMA_OK);
-    out.resize(qsizetype(outPos));
-    return out;
-}
-
 TEST_F(EngineTest, ExtractsEachMethodIntact) {
     const QByteArray text = textLike(5000);
     const QByteArray binary = noise(300000, 7);

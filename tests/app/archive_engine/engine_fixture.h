@@ -7,6 +7,7 @@
 #include "tests/support/zip_builder.h"
 
 #include <gtest/gtest.h>
+#include <lzma.h>
 
 #include <filesystem>
 #include <functional>
@@ -32,6 +33,20 @@ struct Outcome {
         return r;
     }
 };
+
+// The zip form of an XZ entry: a whole .xz stream.
+inline QByteArray xzZipData(const QByteArray& content) {
+    QByteArray out(content.size() + 1024, '\0');
+    std::size_t outPos = 0;
+    EXPECT_EQ(lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr,
+                                      reinterpret_cast<const std::uint8_t*>(content.constData()),
+                                      std::size_t(content.size()),
+                                      reinterpret_cast<std::uint8_t*>(out.data()), &outPos,
+                                      std::size_t(out.size())),
+              LZMA_OK);
+    out.resize(qsizetype(outPos));
+    return out;
+}
 
 // Relative path -> content for files, "<dir>" for folders, "-> target" for links.
 // Incompressible bytes, the same for the same seed.

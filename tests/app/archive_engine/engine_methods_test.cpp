@@ -67,15 +67,7 @@ RawZip::Entry zstdEntry(const QByteArray& name, const QByteArray& content, const
 // An XZ stream whose block header asks for a 4 GiB window; the content repeats itself
 // 200 KB back, so a window cut below the entry's size would not reach.
 QByteArray xzAskingForFourGiB(const QByteArray& content) {
-    QByteArray out(content.size() + 1024, '\0');
-    std::size_t outPos = 0;
-    EXPECT_EQ(lzma_easy_buffer_encode(6, LZMA_CHECK_CRC32, nullptr,
-                                      reinterpret_cast<const std::uint8_t*>(content.constData()),
-                                      std::size_t(content.size()),
-                                      reinterpret_cast<std::uint8_t*>(out.data()), &outPos,
-                                      std::size_t(out.size())),
-              LZMA_OK);
-    out.resize(qsizetype(outPos));
+    QByteArray out = xzZipData(content);
     // The block header follows the 12-byte stream header: its LZMA2 filter flags are the
     // filter ID 0x21, a property size of 1 and the dictionary byte, 40 meaning 4 GiB - 1.
     const qsizetype header = 12;
