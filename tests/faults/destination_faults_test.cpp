@@ -22,14 +22,13 @@ QString fine(const char* archive) {
 // d: is a small tmpfs with a folder "out"; its free space is the file system's own.
 class DestinationFaultTest : public Form1Fixture {
 protected:
-    static constexpr int kDiskBytes = 4 << 20;
-
     void SetUp() override {
         Form1Fixture::SetUp();
         if (::geteuid() != 0)
             GTEST_SKIP() << "needs root to mount a tmpfs as the destination";
         disk = drives.addDrive('d');
         drives.install();
+        // 4 MiB: the archives below are sized against it.
         if (!mount.mountTmpfs(disk, "4m"))
             GTEST_SKIP() << "cannot mount a tmpfs here: " << qPrintable(mount.error());
         ASSERT_TRUE(QDir(disk).mkdir(QStringLiteral("out")));
