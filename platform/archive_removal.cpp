@@ -52,7 +52,7 @@ Removal hostRefused(int hostErrno) {
 
 bool holdsControlCharacter(const QString& name) {
     for (const QChar c : name)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+        if (isControlCharacter(c.unicode()))
             return true;
     return false;
 }

@@ -75,7 +75,7 @@ int attributesOf(const struct stat& st) {
 bool hasNoDosSpelling(const char* name) {
     for (; *name; ++name) {
         const auto byte = static_cast<unsigned char>(*name);
-        if (byte < 0x20 || byte == 0x7F || byte == '\\')
+        if (isControlCharacter(byte) || byte == '\\')
             return true;
     }
     return false;

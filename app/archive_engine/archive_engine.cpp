@@ -42,10 +42,7 @@ ArchiveEngine::~ArchiveEngine() = default;
 
 int ArchiveEngine::Extract() {
     archive_engine::ExtractionRequest request;
-    const QString archive = platform::toHostPath(ZipFileName);
-    if (!archive.isEmpty()) {
-        request.archive = archive;
-    }
+    request.archive = hostPathOf(ZipFileName);
     request.destination =
         ExtractDirectory.trimmed().isEmpty() ? QString() : hostPathOf(ExtractDirectory);
     // "*.*" takes every entry: no pattern to match each one against.

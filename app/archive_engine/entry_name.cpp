@@ -44,7 +44,7 @@ EntryPath sanitizeEntryName(const QString& name) {
     for (QChar c : name) {
         // Control characters (NUL above all) have no business in a file name and would
         // cut or garble the host name.
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+        if (platform::isControlCharacter(c.unicode())) {
             return path;
         }
     }
