@@ -181,6 +181,11 @@ Extraction::Selected Extraction::plan(std::size_t index, const EntryPath& path) 
     if (!path.safe) {
         return skipAs(SkipUnsafePath);
     }
+    // A folder holds no bytes of its own: content in a folder entry would be dropped while
+    // the archive counted as extracted.
+    if (path.isDirectory && entry.uncompressedSize > 0) {
+        return skipAs(SkipCorrupted);
+    }
     if (path.components.isEmpty()) {
         return item; // "./": the destination itself, which exists
     }

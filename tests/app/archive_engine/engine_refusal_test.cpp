@@ -303,3 +303,20 @@ TEST_F(EngineTest, AbortRequestedBeforeTheCallStopsIt) {
 }
 
 } // namespace
+
+TEST_F(EngineTest, AFolderEntryThatCarriesContentFailsTheArchive) {
+    // A folder holds no bytes of its own: whatever such an entry carries would be dropped
+    // while the archive counted as extracted, and then deleted.
+    for (const char* name : {"d/", "./"}) {
+        SCOPED_TRACE(name);
+        RawZip()
+            .add(RawZip::stored("first.txt", "first"))
+            .add(RawZip::stored(name, "the only copy of these bytes"))
+            .write(archivePath());
+        QDir(outPath()).removeRecursively();
+        const Outcome out = extract();
+        EXPECT_EQ(out.result, ArchiveEngine::EntriesSkipped);
+        EXPECT_EQ(out.skips, (std::vector<std::pair<QString, int>>{
+                                 {QString(name), ArchiveEngine::SkipCorrupted}}));
+    }
+}
