@@ -327,13 +327,24 @@ TempOutput::~TempOutput() {
 }
 
 TargetStatus TempOutput::create(const TargetDir& dir) {
+    return createIn(dir.fd(), false);
+}
+
+TargetStatus TempOutput::createUnnamed(const TargetDir& dir) {
+    return createIn(dir.fd(), true);
+}
+
+TargetStatus TempOutput::createIn(int dirFd, bool unnamedOnly) {
     static std::atomic<unsigned> counter{0};
     static thread_local std::mt19937 random{std::random_device{}()};
     // Only part of a name that O_EXCL guards anyway: asked once, not per file.
     static const int pid = int(::getpid());
     discard();
-    m_dirFd = dir.fd();
+    m_dirFd = dirFd;
     m_size = 0;
+    m_mode = -1;
+    m_mtime.reset();
+    m_id.reset();
     // Unnamed until placed: nothing is left behind however the process ends.
     m_fd = ::openat(m_dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (m_fd >= 0) {
@@ -347,6 +358,9 @@ TargetStatus TempOutput::create(const TargetDir& dir) {
         return statusOf(errno);
     }
     closeFd(m_fd);
+    if (unnamedOnly) {
+        return TargetStatus::Unsupported;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         // A hidden name of our own that no entry is likely to carry; O_EXCL settles the
         // rare clash.
@@ -382,8 +396,19 @@ TargetStatus TempOutput::write(const char* data, std::size_t size) {
 }
 
 TargetStatus TempOutput::finish(int unixMode, std::optional<std::int64_t> mtime) {
-    if (unixMode >= 0 && ::fchmod(m_fd, mode_t((unixMode & 0777) | 0600)) != 0) {
-        return statusOf(errno);
+    m_mode = unixMode;
+    m_mtime = mtime;
+    struct stat st;
+    const bool known = unnamed() && ::fstat(m_fd, &st) == 0;
+    if (known) {
+        m_id = FileId{st.st_dev, st.st_ino};
+    }
+    if (unixMode >= 0) {
+        const mode_t wanted = mode_t((unixMode & 0777) | 0600);
+        // The bits the file was created with are often the ones wanted already.
+        if ((!known || (st.st_mode & 07777) != wanted) && ::fchmod(m_fd, wanted) != 0) {
+            return statusOf(errno);
+        }
     }
     if (const auto times = timesOf(mtime)) {
         ::futimens(m_fd, times->data());
@@ -397,6 +422,14 @@ TargetStatus TempOutput::finish(int unixMode, std::optional<std::int64_t> mtime)
     const int result = ::close(m_fd);
     m_fd = -1;
     return result == 0 ? TargetStatus::Ok : statusOf(errno);
+}
+
+bool TempOutput::placeIn(const TargetDir& folder) {
+    if (unnamed()) {
+        m_dirFd = folder.fd();
+        return true;
+    }
+    return m_dirFd == folder.fd();
 }
 
 bool TempOutput::sameContentAs(const QString& name) const {
@@ -429,7 +462,10 @@ bool TempOutput::sameContentAs(const QString& name) const {
 }
 
 TargetStatus TempOutput::placeAs(const QString& name, bool* taken) {
-    const QByteArray n = hostName(name);
+    return place(hostName(name), taken);
+}
+
+TargetStatus TempOutput::place(const QByteArray& n, bool* taken) {
     *taken = false;
     if (unnamed()) {
         return placeUnnamed(n, taken);
@@ -454,14 +490,15 @@ TargetStatus TempOutput::placeAs(const QString& name, bool* taken) {
 }
 
 TargetStatus TempOutput::placeUnnamed(const QByteArray& name, bool* taken) {
-    // Fails with EEXIST when the name is held, as the rename of a named file does.
-    if (::linkat(AT_FDCWD, procPathOf(m_fd).constData(), m_dirFd, name.constData(),
-                 AT_SYMLINK_FOLLOW) != 0) {
+    if (!linkUnnamed(name)) {
+        // Made on another file system than the folder's (a mount below the destination).
+        if (errno == EXDEV) {
+            return placeCopy(name, taken);
+        }
         *taken = errno == EEXIST;
         return statusOf(errno);
     }
-    struct stat placed;
-    const bool known = ::fstat(m_fd, &placed) == 0;
+    const std::optional<FileId> placed = m_id ? m_id : fileIdOf(m_fd);
     // A full disk or a failing network share can report a lost write only at close: the
     // name just placed is taken back then, if it still holds this file.
     const int result = ::close(m_fd);
@@ -471,11 +508,59 @@ TargetStatus TempOutput::placeUnnamed(const QByteArray& name, bool* taken) {
     }
     const int error = errno;
     struct stat now;
-    if (known && ::fstatat(m_dirFd, name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-        now.st_dev == placed.st_dev && now.st_ino == placed.st_ino) {
+    if (placed && ::fstatat(m_dirFd, name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        FileId{now.st_dev, now.st_ino} == *placed) {
         ::unlinkat(m_dirFd, name.constData(), 0);
     }
     return statusOf(error);
+}
+
+bool TempOutput::linkUnnamed(const QByteArray& name) {
+    // Whether linkat takes the open file itself (AT_EMPTY_PATH): since Linux 6.10 for any
+    // process that opened it, before only with CAP_DAC_READ_SEARCH. Otherwise the file is
+    // linked through /proc, a path walk through procfs per file. Learned on first use.
+    static std::atomic<int> linksByDescriptor{-1}; // unknown, no, yes
+    const int known = linksByDescriptor.load(std::memory_order_relaxed);
+    if (known != 0) {
+        if (::linkat(m_fd, "", m_dirFd, name.constData(), AT_EMPTY_PATH) == 0) {
+            linksByDescriptor.store(1, std::memory_order_relaxed);
+            return true;
+        }
+        if (known == 1 || (errno != ENOENT && errno != EPERM)) {
+            return false;
+        }
+    }
+    // Fails with EEXIST when the name is held, as the rename of a named file does.
+    if (::linkat(AT_FDCWD, procPathOf(m_fd).constData(), m_dirFd, name.constData(),
+                 AT_SYMLINK_FOLLOW) != 0) {
+        return false;
+    }
+    linksByDescriptor.store(0, std::memory_order_relaxed);
+    return true;
+}
+
+TargetStatus TempOutput::placeCopy(const QByteArray& name, bool* taken) {
+    TempOutput copy;
+    TargetStatus status = copy.createIn(m_dirFd, false);
+    constexpr std::uint64_t kChunk = 1 << 20;
+    std::vector<char> buffer(status == TargetStatus::Ok ? std::min(kChunk, m_size) : 0);
+    for (std::uint64_t offset = 0; status == TargetStatus::Ok && offset < m_size;
+         offset += kChunk) {
+        const std::size_t size = std::size_t(std::min(kChunk, m_size - offset));
+        status = readFully(m_fd, buffer.data(), size, off_t(offset))
+                     ? copy.write(buffer.data(), size)
+                     : TargetStatus::Failed;
+    }
+    if (status == TargetStatus::Ok) {
+        status = copy.finish(m_mode, m_mtime);
+    }
+    if (status == TargetStatus::Ok) {
+        status = copy.place(name, taken);
+    }
+    if (status == TargetStatus::Ok) {
+        discard();
+    }
+    return status;
 }
 
 void TempOutput::discard() {

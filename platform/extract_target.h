@@ -20,6 +20,7 @@ enum class TargetStatus {
     ThroughLink,   // a folder on the way is a symbolic link
     NotADirectory, // a folder on the way is a file (or something else)
     NoSpace,       // disk full or quota exceeded
+    Unsupported,   // the file system cannot do what was asked
     Failed,        // any other error (permissions, I/O ...)
 };
 
@@ -75,24 +76,44 @@ public:
     TempOutput& operator=(const TempOutput&) = delete;
 
     TargetStatus create(const TargetDir& dir);
+    // Only an unnamed file: fails with Unsupported where the file system (or /proc) lacks
+    // them, instead of falling back to a named one.
+    TargetStatus createUnnamed(const TargetDir& dir);
     TargetStatus write(const char* data, std::size_t size);
     // Permission bits (when >= 0; the owner keeps read and write) and modification time.
     TargetStatus finish(int unixMode, std::optional<std::int64_t> mtime);
+    // An unnamed file, made in one folder, is to be placed in `folder` instead: it has no
+    // name to move. False for a named one, which stays where it was made.
+    bool placeIn(const TargetDir& folder);
     // Whether `name` in the folder is a plain file holding exactly the bytes written.
     bool sameContentAs(const QString& name) const;
-    // Moves the file to `name` unless something already holds it (`taken` then set).
+    // Moves the file to `name` unless something already holds it (`taken` then set). An
+    // unnamed file bound for another file system than the one it was made on is copied
+    // there first.
     TargetStatus placeAs(const QString& name, bool* taken);
     void discard();
 
 private:
+    TargetStatus createIn(int dirFd, bool unnamedOnly);
     // An O_TMPFILE file, open until placed; a named one is closed by finish.
     bool unnamed() const { return m_fd >= 0 && m_name.isEmpty(); }
+    TargetStatus place(const QByteArray& name, bool* taken);
     TargetStatus placeUnnamed(const QByteArray& name, bool* taken);
+    // Links the open file under `name`; errno says why not.
+    bool linkUnnamed(const QByteArray& name);
+    // Places a copy made in the folder's own file system.
+    TargetStatus placeCopy(const QByteArray& name, bool* taken);
 
     int m_dirFd = -1;
     int m_fd = -1;
     QByteArray m_name;
     std::uint64_t m_size = 0;
+    // What finish gave the file, for a copy to carry too.
+    int m_mode = -1;
+    std::optional<std::int64_t> m_mtime;
+    // An unnamed file's identity, read by finish: a placed name that has to be taken back
+    // is only unlinked while it still leads to this file.
+    std::optional<FileId> m_id;
 };
 
 // Size and modification time of an open file: tells whether it was written to since.

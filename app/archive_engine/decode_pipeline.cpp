@@ -28,8 +28,26 @@ private:
     const std::size_t m_job;
 };
 
-DecodePipeline::DecodePipeline(QFile& archive, std::vector<Job> jobs, DecodeMemory& memory)
-    : m_archive(archive), m_jobs(std::move(jobs)), m_memory(memory), m_worker([this] { work(); }) {}
+// Writes a written job's content straight into its file.
+class DecodePipeline::WrittenOutput : public EntryOutput {
+public:
+    explicit WrittenOutput(platform::TempOutput& file) : m_file(file) {}
+
+    bool consume(const char* data, std::size_t size) override {
+        status = m_file.write(data, size);
+        return status == platform::TargetStatus::Ok;
+    }
+
+    platform::TargetStatus status = platform::TargetStatus::Ok;
+
+private:
+    platform::TempOutput& m_file;
+};
+
+DecodePipeline::DecodePipeline(QFile& archive, std::vector<Job> jobs, DecodeMemory& memory,
+                               const platform::TargetDir* filesIn)
+    : m_archive(archive), m_jobs(std::move(jobs)), m_memory(memory), m_filesIn(filesIn),
+      m_worker([this] { work(); }) {}
 
 DecodePipeline::~DecodePipeline() {
     {
@@ -43,7 +61,7 @@ DecodePipeline::~DecodePipeline() {
 std::size_t DecodePipeline::charge(const Piece& piece) {
     // The queue entry and the allocation count too, so that many empty entries are
     // bounded as well.
-    return piece.size + sizeof(Queued) + 32;
+    return piece.size + sizeof(Queued) + 32 + (piece.file ? kFileCharge : 0);
 }
 
 DecodePipeline::Piece DecodePipeline::copyToPiece(const char* data, std::size_t size) {
@@ -113,6 +131,9 @@ bool DecodePipeline::put(std::size_t job, Piece piece) {
     const bool room = m_bytesInFlight == 0 || (m_bytesInFlight + cost <= kMaxBytesInFlight &&
                                                job - m_current < kMaxJobsAhead);
     if (!room && !m_stop && m_current <= job) {
+        if (m_writerWaiting) {
+            m_ready.notify_one(); // whatever batch it waits for, it gets no more
+        }
         m_workerWaiting = true;
         m_workerJob = job;
         m_room.wait(lock, [&] { return workerMayGo(job); });
@@ -123,7 +144,10 @@ bool DecodePipeline::put(std::size_t job, Piece piece) {
     }
     m_bytesInFlight += cost;
     m_queue.push_back({job, std::move(piece)});
-    const bool wake = m_writerWaiting;
+    // Finished files are handed over in batches: a wake-up per file would cost more than
+    // the file. Content is handed over piece by piece, as it is written while decoded.
+    const bool wake = m_writerWaiting && (!m_jobs[job].written || m_queue.size() >= kWakeBatch ||
+                                          job + 1 == m_jobs.size());
     lock.unlock();
     if (wake) {
         m_ready.notify_one();
@@ -142,6 +166,10 @@ void DecodePipeline::work() {
                 continue; // the writing side gave up on it before it began
             }
         }
+        if (m_jobs[job].written && m_filesIn) {
+            put(job, writeJob(*m_jobs[job].entry));
+            continue;
+        }
         JobOutput output(*this, job);
         Piece verdict;
         verdict.last = true;
@@ -151,6 +179,35 @@ void DecodePipeline::work() {
         }
         put(job, std::move(verdict));
     }
+}
+
+DecodePipeline::Piece DecodePipeline::writeJob(const ZipEntry& entry) {
+    Piece verdict;
+    verdict.last = true;
+    verdict.verdict = DecodeResult::Stopped;
+    std::unique_ptr<platform::TempOutput> file;
+    try {
+        file = std::make_unique<platform::TempOutput>();
+    } catch (const std::bad_alloc&) {
+        verdict.verdict = DecodeResult::OutOfMemory;
+        return verdict;
+    }
+    verdict.fileStatus = file->createUnnamed(*m_filesIn);
+    if (verdict.fileStatus != platform::TargetStatus::Ok) {
+        return verdict;
+    }
+    WrittenOutput output(*file);
+    verdict.verdict = m_memory.decoder.decode(m_archive, entry, output);
+    verdict.fileStatus = output.status;
+    if (verdict.verdict == DecodeResult::Ok) {
+        verdict.fileStatus = file->finish(entry.placedMode(), entry.placedTime());
+        if (verdict.fileStatus == platform::TargetStatus::Ok) {
+            verdict.file = std::move(file);
+        } else {
+            verdict.verdict = DecodeResult::Stopped;
+        }
+    }
+    return verdict;
 }
 
 } // namespace archive_engine

@@ -6,6 +6,12 @@
 // one's content over in pieces, then its verdict; the bytes held between the two threads
 // are capped.
 //
+// Small files cost the kernel more per file than per byte, and a thread that both
+// creates and links every one of them keeps the other core idle. The worker therefore
+// writes the jobs marked `written` itself, to unnamed files that nobody sees until the
+// writing side links them, in order, where they belong; such a job's verdict carries the
+// finished file instead of its content.
+//
 // The worker is the archive file's one reader from construction to destruction, which
 // keeps the reads in archive order.
 
@@ -13,6 +19,8 @@
 #include "decode_memory.h"
 #include "entry_decoder.h"
 #include "zip_directory.h"
+
+#include "platform/extract_target.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -30,6 +38,7 @@ class DecodePipeline {
 public:
     struct Job {
         const ZipEntry* entry;
+        bool written = false; // made into an unnamed file by the worker
     };
 
     // A piece of the current job's content (at most EntryDecoder::kChunkSize bytes), or,
@@ -41,6 +50,10 @@ public:
         std::size_t size = 0;
         bool last = false;
         DecodeResult verdict = DecodeResult::Ok;
+        // With `last`, for a written job: the finished file, or what kept it from being
+        // made (the verdict is then Stopped).
+        std::unique_ptr<platform::TempOutput> file;
+        platform::TargetStatus fileStatus = platform::TargetStatus::Ok;
     };
 
     // Content decoded but not yet taken; a larger entry still passes, piece by piece.
@@ -48,9 +61,19 @@ public:
     // Jobs decoded ahead of the writing side: an archive of tiny entries gains nothing
     // from running further ahead, and each one waiting costs memory.
     static constexpr std::size_t kMaxJobsAhead = 2048;
+    // A finished file waiting to be linked holds a descriptor: it counts as this many bytes
+    // in flight, so that at most 128 are open at once, well below the usual limit of 1,024.
+    static constexpr std::size_t kFileCharge = kMaxBytesInFlight / 128;
+    // The largest entry the worker writes itself. Larger ones are written by the other
+    // thread while the worker decodes the next, which keeps both cores on the bytes.
+    static constexpr std::uint64_t kMaxWrittenSize = 64 << 10;
+    // Finished files queued before a writing side that waits for them is woken.
+    static constexpr std::size_t kWakeBatch = 32;
 
-    // `memory` serves this pipeline alone until it is destroyed.
-    DecodePipeline(QFile& archive, std::vector<Job> jobs, DecodeMemory& memory);
+    // `memory` serves this pipeline alone until it is destroyed. Written jobs are made in
+    // `filesIn` (which outlives the pipeline), to be placed in any folder of its file system.
+    DecodePipeline(QFile& archive, std::vector<Job> jobs, DecodeMemory& memory,
+                   const platform::TargetDir* filesIn = nullptr);
     // Stops the worker (within one chunk of decoding) and waits for it.
     ~DecodePipeline();
     DecodePipeline(const DecodePipeline&) = delete;
@@ -64,12 +87,15 @@ public:
 
 private:
     class JobOutput;
+    class WrittenOutput;
     struct Queued {
         std::size_t job;
         Piece piece;
     };
 
     void work();
+    // Decodes a written job into a file of its own; the verdict carries it.
+    Piece writeJob(const ZipEntry& entry);
     // Waits for room, then queues a piece of job `job`; false when the job is no longer
     // wanted (or everything stops).
     bool put(std::size_t job, Piece piece);
@@ -86,7 +112,8 @@ private:
 
     ArchiveReader m_archive; // the worker's alone
     const std::vector<Job> m_jobs;
-    DecodeMemory& m_memory;          // its decoder is the worker's alone
+    DecodeMemory& m_memory; // its decoder is the worker's alone
+    const platform::TargetDir* m_filesIn;
     std::shared_ptr<char> m_filling; // the chunk buffer pieces are cut from (worker)
     std::size_t m_filled = 0;
 

@@ -22,15 +22,6 @@ constexpr std::chrono::milliseconds kContentPoll{20};
 // Open folders kept at once; each holds a file descriptor.
 constexpr std::size_t kMaxOpenFolders = 64;
 
-int unixMode(const ZipEntry& entry) {
-    const std::uint32_t bits = entry.unixMode() & 0777;
-    return entry.madeOnUnix() && bits != 0 ? int(bits) : -1;
-}
-
-std::optional<std::int64_t> modificationTime(const ZipEntry& entry) {
-    return entry.hasModificationTime ? std::optional(entry.modificationTime) : std::nullopt;
-}
-
 } // namespace
 
 // Sends an entry's content to a temporary file, counting progress and watching for an
@@ -245,11 +236,20 @@ Result Extraction::checkFreeSpace(const std::vector<Selected>& selected) {
     return Success;
 }
 
-bool Extraction::startPipeline(const std::vector<Selected>& selected) {
+bool Extraction::startPipeline(std::vector<Selected>& selected) {
+    // The worker makes small files only where they can be unnamed: a named temporary file
+    // in the destination's top folder would outlive a killed run.
+    const bool writeAhead = [this] {
+        platform::TempOutput probe;
+        return probe.createUnnamed(m_root) == TargetStatus::Ok;
+    }();
     std::vector<DecodePipeline::Job> jobs;
-    for (const Selected& item : selected) {
+    for (Selected& item : selected) {
         if (item.decoded()) {
-            jobs.push_back({&m_directory.entries[item.index]});
+            const ZipEntry& entry = m_directory.entries[item.index];
+            item.written = writeAhead && item.action == Action::WriteFile &&
+                           entry.uncompressedSize <= DecodePipeline::kMaxWrittenSize;
+            jobs.push_back({&entry, item.written});
         }
     }
     if (jobs.empty()) {
@@ -259,7 +259,8 @@ bool Extraction::startPipeline(const std::vector<Selected>& selected) {
         if (!m_memory) {
             m_memory = std::make_unique<DecodeMemory>();
         }
-        m_pipeline = std::make_unique<DecodePipeline>(m_archiveFile, std::move(jobs), *m_memory);
+        m_pipeline =
+            std::make_unique<DecodePipeline>(m_archiveFile, std::move(jobs), *m_memory, &m_root);
     } catch (const std::system_error&) {
         return false;
     } catch (const std::bad_alloc&) {
@@ -268,7 +269,7 @@ bool Extraction::startPipeline(const std::vector<Selected>& selected) {
     return true;
 }
 
-DecodeResult Extraction::receive(EntryOutput& output, bool abortable) {
+DecodePipeline::Piece Extraction::receive(EntryOutput* output, bool abortable) {
     DecodePipeline::Piece piece;
     for (;;) {
         if (!m_pipeline->next(&piece, kContentPoll)) {
@@ -276,18 +277,20 @@ DecodeResult Extraction::receive(EntryOutput& output, bool abortable) {
                 reportProgress(false);
                 if (m_abortRequested.load()) {
                     m_aborted = true;
-                    return DecodeResult::Stopped;
+                    piece.verdict = DecodeResult::Stopped;
+                    return piece;
                 }
             }
             continue;
         }
         if (piece.last) {
-            return piece.verdict;
+            return piece;
         }
-        const bool more = output.consume(piece.data, piece.size);
+        const bool more = output && output->consume(piece.data, piece.size);
         piece = {}; // its buffer may go back to the pool
         if (!more) {
-            return DecodeResult::Stopped;
+            piece.verdict = DecodeResult::Stopped;
+            return piece;
         }
     }
 }
@@ -318,7 +321,7 @@ void Extraction::extractEntry(const Selected& item) {
         makeLink(placing);
         break;
     case Action::WriteFile:
-        writeFile(placing);
+        writeFile(placing, item.written);
         break;
     }
     if (item.decoded()) {
@@ -391,7 +394,7 @@ void Extraction::makeDirectory(const Placing& item) {
     const platform::TargetDir* parent = parentFolder(path.components, &status);
     if (parent) {
         platform::TargetDir made =
-            parent->openChild(path.components.back(), unixMode(entry), &status);
+            parent->openChild(path.components.back(), entry.placedMode(), &status);
         if (status == TargetStatus::Ok) {
             placedIn(parent);
             if (entry.hasModificationTime) {
@@ -421,7 +424,7 @@ void Extraction::makeLink(const Placing& item) {
     const ZipEntry& entry = item.entry;
     BufferOutput target;
     // A link's target is a few bytes, decoded by now or nearly: no abort check while waiting.
-    const DecodeResult decoded = receive(target, false);
+    const DecodeResult decoded = receive(&target, false).verdict;
     if (decoded != DecodeResult::Ok) {
         skipForDecode(item.name, decoded);
         return;
@@ -445,7 +448,7 @@ void Extraction::makeLink(const Placing& item) {
     for (int number = 1; number <= kMaxNumberedName; ++number) {
         const QString name = number == 1 ? leaf : numberedName(leaf, number);
         bool taken = false;
-        status = parent->createLink(name, target.bytes, modificationTime(entry), &taken);
+        status = parent->createLink(name, target.bytes, entry.placedTime(), &taken);
         if (status == TargetStatus::Ok) {
             placedIn(parent);
             return;
@@ -462,37 +465,59 @@ void Extraction::makeLink(const Placing& item) {
     skip(item.name, SkipCannotOpen);
 }
 
-void Extraction::writeFile(const Placing& item) {
-    const ZipEntry& entry = item.entry;
-    TargetStatus status;
-    const platform::TargetDir* parent = parentFolder(item.path.components, &status);
-    if (!parent) {
-        skipForTarget(item.name, status);
-        return;
+std::unique_ptr<platform::TempOutput> Extraction::receiveFile(const Placing& item, bool written,
+                                                              const platform::TargetDir& parent) {
+    if (written) {
+        DecodePipeline::Piece verdict = receive(nullptr, true);
+        if (verdict.verdict == DecodeResult::Stopped && m_aborted) {
+            skip(item.name, SkipAborted);
+        } else if (verdict.fileStatus != TargetStatus::Ok) {
+            skipForTarget(item.name, verdict.fileStatus);
+        } else if (verdict.verdict != DecodeResult::Ok) {
+            skipForDecode(item.name, verdict.verdict);
+        } else if (verdict.file && verdict.file->placeIn(parent)) {
+            return std::move(verdict.file);
+        } else {
+            skip(item.name, SkipCannotOpen);
+        }
+        return nullptr;
     }
-    platform::TempOutput temp;
-    status = temp.create(*parent);
-    if (status != TargetStatus::Ok) {
+    auto file = std::make_unique<platform::TempOutput>();
+    if (const TargetStatus status = file->create(parent); status != TargetStatus::Ok) {
         skipForTarget(item.name, status);
-        return;
+        return nullptr;
     }
-    FileOutput output(*this, temp);
-    const DecodeResult decoded = receive(output, true);
+    FileOutput output(*this, *file);
+    const DecodeResult decoded = receive(&output, true).verdict;
     if (decoded == DecodeResult::Stopped) {
         if (m_aborted) {
             skip(item.name, SkipAborted);
         } else {
             skipForTarget(item.name, output.status);
         }
-        return;
+        return nullptr;
     }
     if (decoded != DecodeResult::Ok) {
         skipForDecode(item.name, decoded);
+        return nullptr;
+    }
+    if (const TargetStatus status = file->finish(item.entry.placedMode(), item.entry.placedTime());
+        status != TargetStatus::Ok) {
+        skipForTarget(item.name, status);
+        return nullptr;
+    }
+    return file;
+}
+
+void Extraction::writeFile(const Placing& item, bool written) {
+    TargetStatus status;
+    const platform::TargetDir* parent = parentFolder(item.path.components, &status);
+    if (!parent) {
+        skipForTarget(item.name, status);
         return;
     }
-    status = temp.finish(unixMode(entry), modificationTime(entry));
-    if (status != TargetStatus::Ok) {
-        skipForTarget(item.name, status);
+    const std::unique_ptr<platform::TempOutput> file = receiveFile(item, written, *parent);
+    if (!file) {
         return;
     }
     // The content may have been read well before the archive changed; a changed archive is
@@ -509,7 +534,7 @@ void Extraction::writeFile(const Placing& item) {
         const QString name = number == 1 ? leaf : numberedName(leaf, number);
         // The move itself refuses a name that is held, by anything: no look-up first.
         bool taken = false;
-        status = temp.placeAs(name, &taken);
+        status = file->placeAs(name, &taken);
         if (status == TargetStatus::Ok) {
             placedIn(parent);
             return;
@@ -518,7 +543,7 @@ void Extraction::writeFile(const Placing& item) {
             skipForTarget(item.name, status);
             return;
         }
-        if (temp.sameContentAs(name)) {
+        if (file->sameContentAs(name)) {
             skip(item.name, SkipUpToDate);
             return;
         }
@@ -546,6 +571,7 @@ void Extraction::skipForTarget(const QString& name, TargetStatus status) {
         break;
     case TargetStatus::Ok:
     case TargetStatus::NotADirectory:
+    case TargetStatus::Unsupported:
     case TargetStatus::Failed:
         skip(name, SkipCannotOpen);
         break;

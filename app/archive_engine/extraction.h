@@ -43,6 +43,7 @@ private:
         std::size_t index;
         Action action = Action::Nothing;
         SkipReason reason = SkipCorrupted; // with Action::Skip
+        bool written = false;              // its file comes finished from the pipeline
         // Its content comes from the pipeline.
         bool decoded() const { return action == Action::MakeLink || action == Action::WriteFile; }
     };
@@ -59,10 +60,15 @@ private:
     Selected plan(std::size_t index, const EntryPath& path) const;
     Result checkFreeSpace(const std::vector<Selected>& selected);
     // False when the worker cannot be started.
-    bool startPipeline(const std::vector<Selected>& selected);
-    // The current job's content into `output`. With `abortable`, an abort seen while
-    // waiting stops it (the result is then Stopped, with m_aborted set).
-    DecodeResult receive(EntryOutput& output, bool abortable);
+    bool startPipeline(std::vector<Selected>& selected);
+    // The current job's content into `output` (none for a written job), then its verdict.
+    // With `abortable`, an abort seen while waiting stops it (the verdict is then Stopped,
+    // with m_aborted set).
+    DecodePipeline::Piece receive(EntryOutput* output, bool abortable);
+    // The entry's content in a finished file, not placed yet: made by the worker when
+    // `written`, else here. Nothing when it could not be made; the entry is then skipped.
+    std::unique_ptr<platform::TempOutput> receiveFile(const Placing& item, bool written,
+                                                      const platform::TargetDir& parent);
     // False when the archive file was changed since it was opened: content read ahead
     // may then no longer be what the archive holds.
     bool archiveUnchanged() const;
@@ -81,7 +87,7 @@ private:
     // Gives the archive's folders their times, once nothing more is placed in them.
     void setFolderTimes();
     void makeLink(const Placing& item);
-    void writeFile(const Placing& item);
+    void writeFile(const Placing& item, bool written);
 
     void skip(const QString& name, SkipReason reason);
     void skipForTarget(const QString& name, platform::TargetStatus status);

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 class QFile;
@@ -53,6 +54,15 @@ struct ZipEntry {
     bool madeOnUnix() const { return (versionMadeBy >> 8) == 3; }
     std::uint32_t unixMode() const { return externalAttributes >> 16; }
     bool isSymlink() const { return madeOnUnix() && (unixMode() & 0170000) == 0120000; }
+    // The permission bits what is placed for the entry takes: a Unix archiver's, when it
+    // gave any; -1 leaves the host's default.
+    int placedMode() const {
+        const std::uint32_t bits = unixMode() & 0777;
+        return madeOnUnix() && bits != 0 ? int(bits) : -1;
+    }
+    std::optional<std::int64_t> placedTime() const {
+        return hasModificationTime ? std::optional(modificationTime) : std::nullopt;
+    }
 };
 
 struct ZipDirectory {
