@@ -12,6 +12,7 @@
 #include <random>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -240,15 +241,19 @@ TargetDir::~TargetDir() {
     closeFd(m_fd);
 }
 
-TargetDir::TargetDir(TargetDir&& other) noexcept : m_fd(other.m_fd) {
+TargetDir::TargetDir(TargetDir&& other) noexcept
+    : m_fd(other.m_fd), m_inheritance(std::move(other.m_inheritance)) {
     other.m_fd = -1;
+    other.m_inheritance.reset();
 }
 
 TargetDir& TargetDir::operator=(TargetDir&& other) noexcept {
     if (this != &other) {
         closeFd(m_fd);
         m_fd = other.m_fd;
+        m_inheritance = std::move(other.m_inheritance);
         other.m_fd = -1;
+        other.m_inheritance.reset();
     }
     return *this;
 }
@@ -322,6 +327,38 @@ bool TargetDir::writable() const {
     return ::faccessat(m_fd, ".", W_OK | X_OK, AT_EACCESS) == 0;
 }
 
+const std::optional<TargetDir::Inheritance>& TargetDir::inheritance() const {
+    if (!m_inheritance) {
+        m_inheritance.emplace();
+        struct stat st;
+        if (::fstat(m_fd, &st) == 0) {
+            Inheritance traits;
+            traits.device = st.st_dev;
+            traits.setGroup = (st.st_mode & S_ISGID) != 0;
+            traits.group = traits.setGroup ? st.st_gid : 0;
+            std::array<char, 4096> acl;
+            const ssize_t n = ::fgetxattr(m_fd, "system.posix_acl_default", acl.data(), acl.size());
+            if (n > 0) {
+                traits.defaultAcl = QByteArray(acl.data(), n);
+            }
+            // Without a default list (or access lists at all) nothing more is handed down;
+            // one that cannot be read is not known to be alike.
+            if (n >= 0 || errno == ENODATA || errno == EOPNOTSUPP) {
+                *m_inheritance = std::move(traits);
+            }
+        }
+    }
+    return *m_inheritance;
+}
+
+bool TargetDir::makesFilesLike(const TargetDir& other) const {
+    if (m_fd == other.m_fd) {
+        return true;
+    }
+    const std::optional<Inheritance>& mine = inheritance();
+    return mine && mine == other.inheritance();
+}
+
 TempOutput::~TempOutput() {
     discard();
 }
@@ -345,6 +382,8 @@ TargetStatus TempOutput::createIn(int dirFd, bool unnamedOnly) {
     m_mode = -1;
     m_mtime.reset();
     m_id.reset();
+    m_copyToPlace = false;
+    m_finished = false;
     // Unnamed until placed: nothing is left behind however the process ends.
     m_fd = ::openat(m_dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (m_fd >= 0) {
@@ -398,6 +437,7 @@ TargetStatus TempOutput::write(const char* data, std::size_t size) {
 TargetStatus TempOutput::finish(int unixMode, std::optional<std::int64_t> mtime) {
     m_mode = unixMode;
     m_mtime = mtime;
+    m_finished = true;
     struct stat st;
     const bool known = unnamed() && ::fstat(m_fd, &st) == 0;
     if (known) {
@@ -424,12 +464,13 @@ TargetStatus TempOutput::finish(int unixMode, std::optional<std::int64_t> mtime)
     return result == 0 ? TargetStatus::Ok : statusOf(errno);
 }
 
-bool TempOutput::placeIn(const TargetDir& folder) {
-    if (unnamed()) {
-        m_dirFd = folder.fd();
-        return true;
+bool TempOutput::placeIn(const TargetDir& folder, const TargetDir& madeIn) {
+    if (!unnamed()) {
+        return m_dirFd == folder.fd();
     }
-    return m_dirFd == folder.fd();
+    m_dirFd = folder.fd();
+    m_copyToPlace = !folder.makesFilesLike(madeIn);
+    return true;
 }
 
 bool TempOutput::sameContentAs(const QString& name) const {
@@ -490,6 +531,9 @@ TargetStatus TempOutput::place(const QByteArray& n, bool* taken) {
 }
 
 TargetStatus TempOutput::placeUnnamed(const QByteArray& name, bool* taken) {
+    if (m_copyToPlace) {
+        return placeCopy(name, taken);
+    }
     if (!linkUnnamed(name)) {
         // Made on another file system than the folder's (a mount below the destination).
         if (errno == EXDEV) {

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <sys/types.h>
 
 namespace platform {
 
@@ -53,10 +54,25 @@ public:
                             std::optional<std::int64_t> mtime, bool* taken) const;
     // Whether the host lets us create entries here.
     bool writable() const;
+    // Whether a file made here comes out as one made in `other` would: on the same file
+    // system, with the same group (a set-group-ID folder hands its own down) and the same
+    // inherited access list. Read once per folder.
+    bool makesFilesLike(const TargetDir& other) const;
 
 private:
+    // What a folder hands down to the files made in it.
+    struct Inheritance {
+        dev_t device = 0;
+        bool setGroup = false;
+        gid_t group = 0; // with setGroup
+        QByteArray defaultAcl;
+        bool operator==(const Inheritance&) const = default;
+    };
+    const std::optional<Inheritance>& inheritance() const;
+
     explicit TargetDir(int fd) : m_fd(fd) {}
     int m_fd = -1;
+    mutable std::optional<std::optional<Inheritance>> m_inheritance;
 };
 
 // Whether a symbolic link to `target`, about to be created in `folder` (plain names below
@@ -82,14 +98,16 @@ public:
     TargetStatus write(const char* data, std::size_t size);
     // Permission bits (when >= 0; the owner keeps read and write) and modification time.
     TargetStatus finish(int unixMode, std::optional<std::int64_t> mtime);
+    bool finished() const { return m_finished; }
     // An unnamed file, made in one folder, is to be placed in `folder` instead: it has no
-    // name to move. False for a named one, which stays where it was made.
-    bool placeIn(const TargetDir& folder);
+    // name to move. Where the two folders do not make files alike, a copy made in `folder`
+    // is placed. False for a named file, which stays where it was made.
+    bool placeIn(const TargetDir& folder, const TargetDir& madeIn);
     // Whether `name` in the folder is a plain file holding exactly the bytes written.
     bool sameContentAs(const QString& name) const;
     // Moves the file to `name` unless something already holds it (`taken` then set). An
-    // unnamed file bound for another file system than the one it was made on is copied
-    // there first.
+    // unnamed file that cannot be linked where it is bound (another file system) is
+    // copied there instead.
     TargetStatus placeAs(const QString& name, bool* taken);
     void discard();
 
@@ -101,7 +119,7 @@ private:
     TargetStatus placeUnnamed(const QByteArray& name, bool* taken);
     // Links the open file under `name`; errno says why not.
     bool linkUnnamed(const QByteArray& name);
-    // Places a copy made in the folder's own file system.
+    // Places a copy made in the folder itself.
     TargetStatus placeCopy(const QByteArray& name, bool* taken);
 
     int m_dirFd = -1;
@@ -114,6 +132,8 @@ private:
     // An unnamed file's identity, read by finish: a placed name that has to be taken back
     // is only unlinked while it still leads to this file.
     std::optional<FileId> m_id;
+    bool m_copyToPlace = false;
+    bool m_finished = false;
 };
 
 // Size and modification time of an open file: tells whether it was written to since.

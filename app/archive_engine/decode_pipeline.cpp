@@ -146,8 +146,8 @@ bool DecodePipeline::put(std::size_t job, Piece piece) {
     m_queue.push_back({job, std::move(piece)});
     // Finished files are handed over in batches: a wake-up per file would cost more than
     // the file. Content is handed over piece by piece, as it is written while decoded.
-    const bool wake = m_writerWaiting && (!m_jobs[job].written || m_queue.size() >= kWakeBatch ||
-                                          job + 1 == m_jobs.size());
+    const bool wake = m_writerWaiting &&
+                      (!writes(job) || m_queue.size() >= kWakeBatch || job + 1 == m_jobs.size());
     lock.unlock();
     if (wake) {
         m_ready.notify_one();
@@ -166,7 +166,7 @@ void DecodePipeline::work() {
                 continue; // the writing side gave up on it before it began
             }
         }
-        if (m_jobs[job].written && m_filesIn) {
+        if (writes(job)) {
             put(job, writeJob(*m_jobs[job].entry));
             continue;
         }
@@ -199,15 +199,25 @@ DecodePipeline::Piece DecodePipeline::writeJob(const ZipEntry& entry) {
     WrittenOutput output(*file);
     verdict.verdict = m_memory.decoder.decode(m_archive, entry, output);
     verdict.fileStatus = output.status;
-    if (verdict.verdict == DecodeResult::Ok) {
+    if (verdict.verdict != DecodeResult::Ok) {
+        return verdict;
+    }
+    // Giving the file its permissions and time is left to the writing side while that side
+    // keeps up: the two threads share the work per file, whichever has room for it.
+    if (writerBehind()) {
         verdict.fileStatus = file->finish(entry.placedMode(), entry.placedTime());
-        if (verdict.fileStatus == platform::TargetStatus::Ok) {
-            verdict.file = std::move(file);
-        } else {
+        if (verdict.fileStatus != platform::TargetStatus::Ok) {
             verdict.verdict = DecodeResult::Stopped;
+            return verdict;
         }
     }
+    verdict.file = std::move(file);
     return verdict;
+}
+
+bool DecodePipeline::writerBehind() {
+    const std::lock_guard lock(m_mutex);
+    return !m_writerWaiting && m_queue.size() >= kWakeBatch;
 }
 
 } // namespace archive_engine

@@ -50,8 +50,8 @@ public:
         std::size_t size = 0;
         bool last = false;
         DecodeResult verdict = DecodeResult::Ok;
-        // With `last`, for a written job: the finished file, or what kept it from being
-        // made (the verdict is then Stopped).
+        // With `last`, for a written job: the file, finished or still to be, or what kept
+        // it from being made (the verdict is then Stopped).
         std::unique_ptr<platform::TempOutput> file;
         platform::TargetStatus fileStatus = platform::TargetStatus::Ok;
     };
@@ -94,8 +94,11 @@ private:
     };
 
     void work();
+    bool writes(std::size_t job) const { return m_filesIn && m_jobs[job].written; }
     // Decodes a written job into a file of its own; the verdict carries it.
     Piece writeJob(const ZipEntry& entry);
+    // Whether the writing side has a batch of work waiting already.
+    bool writerBehind();
     // Waits for room, then queues a piece of job `job`; false when the job is no longer
     // wanted (or everything stops).
     bool put(std::size_t job, Piece piece);

@@ -475,10 +475,16 @@ std::unique_ptr<platform::TempOutput> Extraction::receiveFile(const Placing& ite
             skipForTarget(item.name, verdict.fileStatus);
         } else if (verdict.verdict != DecodeResult::Ok) {
             skipForDecode(item.name, verdict.verdict);
-        } else if (verdict.file && verdict.file->placeIn(parent)) {
-            return std::move(verdict.file);
-        } else {
+        } else if (!verdict.file || !verdict.file->placeIn(parent, m_root)) {
             skip(item.name, SkipCannotOpen);
+        } else if (const TargetStatus status =
+                       verdict.file->finished()
+                           ? TargetStatus::Ok
+                           : verdict.file->finish(item.entry.placedMode(), item.entry.placedTime());
+                   status != TargetStatus::Ok) {
+            skipForTarget(item.name, status);
+        } else {
+            return std::move(verdict.file);
         }
         return nullptr;
     }

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <optional>
 
@@ -206,6 +207,32 @@ TEST_F(EngineTest, AppliesTimesAndUnixPermissions) {
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     ASSERT_EQ(::stat(host("out/suid").toUtf8().constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0777u);
+}
+
+TEST_F(EngineTest, FilesTakeTheGroupTheirFolderHandsDown) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give a folder a group of its own";
+    }
+    // out/shared is there already, set-group-ID with a group of its own.
+    constexpr gid_t kShared = 4242;
+    ASSERT_TRUE(QDir().mkpath(host("out/shared")));
+    const QByteArray shared = host("out/shared").toUtf8();
+    ASSERT_EQ(::chown(shared.constData(), uid_t(-1), kShared), 0);
+    ASSERT_EQ(::chmod(shared.constData(), 02775), 0);
+    ZipBuilder()
+        .addFile("shared/small.txt", "x")
+        .addFile("shared/sub/deeper.txt", "y")
+        .addFile("top.txt", "z")
+        .write(archivePath());
+    ASSERT_EQ(extract().result, ArchiveEngine::Success);
+    struct stat st;
+    for (const char* path : {"out/shared/small.txt", "out/shared/sub/deeper.txt"}) {
+        SCOPED_TRACE(path);
+        ASSERT_EQ(::stat(host(QString::fromUtf8(path)).toUtf8().constData(), &st), 0);
+        EXPECT_EQ(st.st_gid, kShared);
+    }
+    ASSERT_EQ(::stat(host("out/top.txt").toUtf8().constData(), &st), 0);
+    EXPECT_EQ(st.st_gid, ::getegid());
 }
 
 TEST_F(EngineTest, FoldersKeepTheirTimesAfterTheirContentIsPlaced) {
