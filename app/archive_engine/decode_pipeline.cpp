@@ -28,10 +28,10 @@ private:
     const std::size_t m_job;
 };
 
-// Writes a written job's content straight into its file.
-class DecodePipeline::WrittenOutput : public EntryOutput {
+// Writes a small job's content straight into its file.
+class DecodePipeline::SmallFileOutput : public EntryOutput {
 public:
-    explicit WrittenOutput(platform::TempOutput& file) : m_file(file) {}
+    explicit SmallFileOutput(platform::TempOutput& file) : m_file(file) {}
 
     bool consume(const char* data, std::size_t size) override {
         status = m_file.write(data, size);
@@ -144,10 +144,11 @@ bool DecodePipeline::put(std::size_t job, Piece piece) {
     }
     m_bytesInFlight += cost;
     m_queue.push_back({job, std::move(piece)});
-    // Finished files are handed over in batches: a wake-up per file would cost more than
-    // the file. Content is handed over piece by piece, as it is written while decoded.
+    // Small jobs are handed over in batches: a wake-up per file would cost more than the
+    // file. A larger one's content is handed over piece by piece, as it is written while
+    // decoded.
     const bool wake = m_writerWaiting &&
-                      (!writes(job) || m_queue.size() >= kWakeBatch || job + 1 == m_jobs.size());
+                      (!small(job) || m_queue.size() >= kWakeBatch || job + 1 == m_jobs.size());
     lock.unlock();
     if (wake) {
         m_ready.notify_one();
@@ -166,7 +167,7 @@ void DecodePipeline::work() {
                 continue; // the writing side gave up on it before it began
             }
         }
-        if (writes(job)) {
+        if (small(job) && writerBehind()) {
             put(job, writeJob(*m_jobs[job].entry));
             continue;
         }
@@ -196,7 +197,7 @@ DecodePipeline::Piece DecodePipeline::writeJob(const ZipEntry& entry) {
     if (verdict.fileStatus != platform::TargetStatus::Ok) {
         return verdict;
     }
-    WrittenOutput output(*file);
+    SmallFileOutput output(*file);
     verdict.verdict = m_memory.decoder.decode(m_archive, entry, output);
     verdict.fileStatus = output.status;
     if (verdict.verdict != DecodeResult::Ok) {

@@ -7,10 +7,11 @@
 // are capped.
 //
 // Small files cost the kernel more per file than per byte, and a thread that both
-// creates and links every one of them keeps the other core idle. The worker therefore
-// writes the jobs marked `written` itself, to unnamed files that nobody sees until the
-// writing side links them, in order, where they belong; such a job's verdict carries the
-// finished file instead of its content.
+// creates and links every one of them keeps the other core idle. Whenever the writing
+// side has a batch of work waiting already, the worker therefore writes the next small
+// job itself, to an unnamed file that nobody sees until the writing side links it, in
+// order, where it belongs; that job's verdict carries the file instead of its content.
+// Either thread can make a small file, and the one with room does.
 //
 // The worker is the archive file's one reader from construction to destruction, which
 // keeps the reads in archive order.
@@ -38,7 +39,7 @@ class DecodePipeline {
 public:
     struct Job {
         const ZipEntry* entry;
-        bool written = false; // made into an unnamed file by the worker
+        bool small = false; // the worker may make its file itself
     };
 
     // A piece of the current job's content (at most EntryDecoder::kChunkSize bytes), or,
@@ -50,8 +51,8 @@ public:
         std::size_t size = 0;
         bool last = false;
         DecodeResult verdict = DecodeResult::Ok;
-        // With `last`, for a written job: the file, finished or still to be, or what kept
-        // it from being made (the verdict is then Stopped).
+        // With `last`, for a small job the worker made a file of: the file, finished or
+        // still to be, or what kept it from being made (the verdict is then Stopped).
         std::unique_ptr<platform::TempOutput> file;
         platform::TargetStatus fileStatus = platform::TargetStatus::Ok;
     };
@@ -64,14 +65,16 @@ public:
     // A finished file waiting to be linked holds a descriptor: it counts as this many bytes
     // in flight, so that at most 128 are open at once, well below the usual limit of 1,024.
     static constexpr std::size_t kFileCharge = kMaxBytesInFlight / 128;
-    // The largest entry the worker writes itself. Larger ones are written by the other
-    // thread while the worker decodes the next, which keeps both cores on the bytes.
-    static constexpr std::uint64_t kMaxWrittenSize = 64 << 10;
-    // Finished files queued before a writing side that waits for them is woken.
+    // The largest entry the worker may make a file of. Larger ones are written by the
+    // other thread while the worker decodes the next, which keeps both cores on the bytes.
+    static constexpr std::uint64_t kMaxSmallFile = 64 << 10;
+    // Small jobs queued before a writing side that waits for them is woken, and the work
+    // it has waiting when the worker takes small files on itself.
     static constexpr std::size_t kWakeBatch = 32;
 
-    // `memory` serves this pipeline alone until it is destroyed. Written jobs are made in
-    // `filesIn` (which outlives the pipeline), to be placed in any folder of its file system.
+    // `memory` serves this pipeline alone until it is destroyed. The worker makes its files
+    // in `filesIn` (which outlives the pipeline; none: it makes none), to be placed in any
+    // folder of its file system.
     DecodePipeline(QFile& archive, std::vector<Job> jobs, DecodeMemory& memory,
                    const platform::TargetDir* filesIn = nullptr);
     // Stops the worker (within one chunk of decoding) and waits for it.
@@ -87,15 +90,15 @@ public:
 
 private:
     class JobOutput;
-    class WrittenOutput;
+    class SmallFileOutput;
     struct Queued {
         std::size_t job;
         Piece piece;
     };
 
     void work();
-    bool writes(std::size_t job) const { return m_filesIn && m_jobs[job].written; }
-    // Decodes a written job into a file of its own; the verdict carries it.
+    bool small(std::size_t job) const { return m_filesIn && m_jobs[job].small; }
+    // Decodes a small job into a file of its own; the verdict carries it.
     Piece writeJob(const ZipEntry& entry);
     // Whether the writing side has a batch of work waiting already.
     bool writerBehind();

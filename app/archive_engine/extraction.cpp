@@ -24,16 +24,29 @@ constexpr std::size_t kMaxOpenFolders = 64;
 
 } // namespace
 
-// Sends an entry's content to a temporary file, counting progress and watching for an
-// abort after every chunk.
+// Sends an entry's content to a temporary file in its folder, made when the first bytes
+// come, counting progress and watching for an abort after every chunk.
 class FileOutput : public EntryOutput {
 public:
-    FileOutput(Extraction& extraction, platform::TempOutput& temp)
-        : m_extraction(extraction), m_temp(temp) {}
+    FileOutput(Extraction& extraction, platform::TempOutput& temp,
+               const platform::TargetDir& folder)
+        : m_extraction(extraction), m_temp(temp), m_folder(folder) {}
 
     bool consume(const char* data, std::size_t size) override {
+        if (!made()) {
+            return false;
+        }
         status = m_temp.write(data, size);
         return status == TargetStatus::Ok && m_extraction.advance(size);
+    }
+
+    // Makes the file unless that is done; false, with `status` saying why, when it cannot be.
+    bool made() {
+        if (!m_made) {
+            status = m_temp.create(m_folder);
+            m_made = status == TargetStatus::Ok;
+        }
+        return m_made;
     }
 
     TargetStatus status = TargetStatus::Ok;
@@ -41,6 +54,8 @@ public:
 private:
     Extraction& m_extraction;
     platform::TempOutput& m_temp;
+    const platform::TargetDir& m_folder;
+    bool m_made = false;
 };
 
 // Collects a link's target, which is small and never touches the disk as a file.
@@ -236,7 +251,7 @@ Result Extraction::checkFreeSpace(const std::vector<Selected>& selected) {
     return Success;
 }
 
-bool Extraction::startPipeline(std::vector<Selected>& selected) {
+bool Extraction::startPipeline(const std::vector<Selected>& selected) {
     // The worker makes small files only where they can be unnamed: a named temporary file
     // in the destination's top folder would outlive a killed run.
     const bool writeAhead = [this] {
@@ -244,12 +259,11 @@ bool Extraction::startPipeline(std::vector<Selected>& selected) {
         return probe.createUnnamed(m_root) == TargetStatus::Ok;
     }();
     std::vector<DecodePipeline::Job> jobs;
-    for (Selected& item : selected) {
+    for (const Selected& item : selected) {
         if (item.decoded()) {
             const ZipEntry& entry = m_directory.entries[item.index];
-            item.written = writeAhead && item.action == Action::WriteFile &&
-                           entry.uncompressedSize <= DecodePipeline::kMaxWrittenSize;
-            jobs.push_back({&entry, item.written});
+            jobs.push_back({&entry, writeAhead && item.action == Action::WriteFile &&
+                                        entry.uncompressedSize <= DecodePipeline::kMaxSmallFile});
         }
     }
     if (jobs.empty()) {
@@ -321,7 +335,7 @@ void Extraction::extractEntry(const Selected& item) {
         makeLink(placing);
         break;
     case Action::WriteFile:
-        writeFile(placing, item.written);
+        writeFile(placing);
         break;
     }
     if (item.decoded()) {
@@ -465,64 +479,58 @@ void Extraction::makeLink(const Placing& item) {
     skip(item.name, SkipCannotOpen);
 }
 
-std::unique_ptr<platform::TempOutput> Extraction::receiveFile(const Placing& item, bool written,
+std::unique_ptr<platform::TempOutput> Extraction::receiveFile(const Placing& item,
                                                               const platform::TargetDir& parent) {
-    if (written) {
-        DecodePipeline::Piece verdict = receive(nullptr, true);
-        if (verdict.verdict == DecodeResult::Stopped && m_aborted) {
-            skip(item.name, SkipAborted);
-        } else if (verdict.fileStatus != TargetStatus::Ok) {
-            skipForTarget(item.name, verdict.fileStatus);
-        } else if (verdict.verdict != DecodeResult::Ok) {
-            skipForDecode(item.name, verdict.verdict);
-        } else if (!verdict.file || !verdict.file->placeIn(parent, m_root)) {
+    auto own = std::make_unique<platform::TempOutput>();
+    FileOutput output(*this, *own, parent);
+    DecodePipeline::Piece verdict = receive(&output, true);
+    // Made whole by the decoding thread, in the destination's top folder; `own` then stays
+    // unused.
+    const bool madeAhead = verdict.file != nullptr;
+    std::unique_ptr<platform::TempOutput> file =
+        madeAhead ? std::move(verdict.file) : std::move(own);
+    if (madeAhead) {
+        if (!file->placeIn(parent, m_root)) {
             skip(item.name, SkipCannotOpen);
-        } else if (const TargetStatus status =
-                       verdict.file->finished()
-                           ? TargetStatus::Ok
-                           : verdict.file->finish(item.entry.placedMode(), item.entry.placedTime());
-                   status != TargetStatus::Ok) {
-            skipForTarget(item.name, status);
-        } else {
-            return std::move(verdict.file);
+            return nullptr;
         }
-        return nullptr;
     }
-    auto file = std::make_unique<platform::TempOutput>();
-    if (const TargetStatus status = file->create(parent); status != TargetStatus::Ok) {
-        skipForTarget(item.name, status);
-        return nullptr;
-    }
-    FileOutput output(*this, *file);
-    const DecodeResult decoded = receive(&output, true).verdict;
-    if (decoded == DecodeResult::Stopped) {
+    if (verdict.verdict == DecodeResult::Stopped) {
         if (m_aborted) {
             skip(item.name, SkipAborted);
         } else {
-            skipForTarget(item.name, output.status);
+            skipForTarget(item.name, verdict.fileStatus != TargetStatus::Ok ? verdict.fileStatus
+                                                                            : output.status);
         }
         return nullptr;
     }
-    if (decoded != DecodeResult::Ok) {
-        skipForDecode(item.name, decoded);
+    if (verdict.verdict != DecodeResult::Ok) {
+        skipForDecode(item.name, verdict.verdict);
         return nullptr;
     }
-    if (const TargetStatus status = file->finish(item.entry.placedMode(), item.entry.placedTime());
-        status != TargetStatus::Ok) {
-        skipForTarget(item.name, status);
+    // An empty entry sends no bytes: its file is made now.
+    if (!madeAhead && !output.made()) {
+        skipForTarget(item.name, output.status);
         return nullptr;
+    }
+    if (!file->finished()) {
+        const TargetStatus status = file->finish(item.entry.placedMode(), item.entry.placedTime());
+        if (status != TargetStatus::Ok) {
+            skipForTarget(item.name, status);
+            return nullptr;
+        }
     }
     return file;
 }
 
-void Extraction::writeFile(const Placing& item, bool written) {
+void Extraction::writeFile(const Placing& item) {
     TargetStatus status;
     const platform::TargetDir* parent = parentFolder(item.path.components, &status);
     if (!parent) {
         skipForTarget(item.name, status);
         return;
     }
-    const std::unique_ptr<platform::TempOutput> file = receiveFile(item, written, *parent);
+    const std::unique_ptr<platform::TempOutput> file = receiveFile(item, *parent);
     if (!file) {
         return;
     }

@@ -43,7 +43,6 @@ private:
         std::size_t index;
         Action action = Action::Nothing;
         SkipReason reason = SkipCorrupted; // with Action::Skip
-        bool written = false;              // its file comes finished from the pipeline
         // Its content comes from the pipeline.
         bool decoded() const { return action == Action::MakeLink || action == Action::WriteFile; }
     };
@@ -60,14 +59,15 @@ private:
     Selected plan(std::size_t index, const EntryPath& path) const;
     Result checkFreeSpace(const std::vector<Selected>& selected);
     // False when the worker cannot be started.
-    bool startPipeline(std::vector<Selected>& selected);
-    // The current job's content into `output` (none for a written job), then its verdict.
+    bool startPipeline(const std::vector<Selected>& selected);
+    // The current job's content into `output` (none when the worker made its file), then
+    // its verdict.
     // With `abortable`, an abort seen while waiting stops it (the verdict is then Stopped,
     // with m_aborted set).
     DecodePipeline::Piece receive(EntryOutput* output, bool abortable);
-    // The entry's content in a finished file, not placed yet: made by the worker when
-    // `written`, else here. Nothing when it could not be made; the entry is then skipped.
-    std::unique_ptr<platform::TempOutput> receiveFile(const Placing& item, bool written,
+    // The entry's content in a finished file, not placed yet: made here, or whole by the
+    // decoding thread. Nothing when it could not be made; the entry is then skipped.
+    std::unique_ptr<platform::TempOutput> receiveFile(const Placing& item,
                                                       const platform::TargetDir& parent);
     // False when the archive file was changed since it was opened: content read ahead
     // may then no longer be what the archive holds.
@@ -87,7 +87,7 @@ private:
     // Gives the archive's folders their times, once nothing more is placed in them.
     void setFolderTimes();
     void makeLink(const Placing& item);
-    void writeFile(const Placing& item, bool written);
+    void writeFile(const Placing& item);
 
     void skip(const QString& name, SkipReason reason);
     void skipForTarget(const QString& name, platform::TargetStatus status);

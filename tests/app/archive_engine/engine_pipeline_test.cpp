@@ -3,6 +3,8 @@
 
 #include "engine_fixture.h"
 
+#include "app/archive_engine/decode_pipeline.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -147,6 +149,75 @@ TEST_F(EngineTest, TinyEntriesFarBeyondTheWorkersLeadKeepTheirOrderAndVerdicts) 
     EXPECT_EQ(out.started, names);
     EXPECT_EQ(out.skips, expectedSkips);
     EXPECT_EQ(treeOf(outPath()), expected);
+}
+
+// The pipeline alone, its writing side held back until the worker has run far ahead: the
+// first small entries come as content, and once a batch waits, the worker makes the next
+// files itself. Both kinds hold exactly their entry's bytes, and the order is kept.
+TEST_F(EngineTest, SmallEntriesComeAsContentOrAsFilesMadeAheadInOrder) {
+    std::vector<QByteArray> contents;
+    RawZip zip;
+    for (int i = 0; i < 300; ++i) {
+        contents.push_back(text(100 + 37 * i, unsigned(i)));
+        zip.add(i % 2 ? RawZip::stored("f" + QByteArray::number(i), contents.back())
+                      : RawZip::deflated("f" + QByteArray::number(i), contents.back()));
+    }
+    zip.write(archivePath());
+    QFile archive(archivePath());
+    ASSERT_TRUE(archive.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    const archive_engine::ZipDirectory directory = archive_engine::readZipDirectory(archive);
+    ASSERT_EQ(directory.status, archive_engine::ZipDirectory::Ok);
+    ASSERT_TRUE(QDir().mkpath(outPath()));
+    platform::TargetStatus status;
+    const platform::TargetDir out = platform::TargetDir::openRoot(outPath(), &status);
+    ASSERT_EQ(status, platform::TargetStatus::Ok);
+    {
+        platform::TempOutput probe;
+        if (probe.createUnnamed(out) != platform::TargetStatus::Ok) {
+            GTEST_SKIP() << "the file system here has no unnamed files";
+        }
+    }
+    std::vector<archive_engine::DecodePipeline::Job> jobs;
+    for (const archive_engine::ZipEntry& entry : directory.entries) {
+        jobs.push_back({&entry, true});
+    }
+    archive_engine::DecodeMemory memory;
+    archive_engine::DecodePipeline pipeline(archive, std::move(jobs), memory, &out);
+    // Room for the worker to run as far ahead as it may.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    int asContent = 0;
+    int asFiles = 0;
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+        SCOPED_TRACE(i);
+        QByteArray content;
+        archive_engine::DecodePipeline::Piece piece;
+        for (;;) {
+            ASSERT_TRUE(pipeline.next(&piece, std::chrono::seconds(10)));
+            if (piece.last) {
+                break;
+            }
+            content.append(piece.data, qsizetype(piece.size));
+        }
+        ASSERT_EQ(piece.verdict, archive_engine::DecodeResult::Ok);
+        if (piece.file) {
+            ++asFiles;
+            EXPECT_TRUE(content.isEmpty());
+            if (!piece.file->finished()) {
+                ASSERT_EQ(piece.file->finish(-1, std::nullopt), platform::TargetStatus::Ok);
+            }
+            bool taken = false;
+            const QString name = QStringLiteral("f%1").arg(i);
+            ASSERT_EQ(piece.file->placeAs(name, &taken), platform::TargetStatus::Ok);
+            content = testsupport::readFile(outPath() + QLatin1Char('/') + name);
+        } else {
+            ++asContent;
+        }
+        EXPECT_EQ(content, contents[i]);
+        pipeline.endJob();
+    }
+    EXPECT_GT(asContent, 0);
+    EXPECT_GT(asFiles, 0);
 }
 
 // An abort set by another thread while an entry is being written.
