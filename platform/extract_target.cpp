@@ -88,6 +88,19 @@ bool readFully(int fd, char* buffer, std::size_t size, off_t offset) {
     return true;
 }
 
+// An extended attribute of an open file, empty when it has none; false when it cannot be
+// read.
+bool readAttribute(int fd, const char* name, QByteArray* value) {
+    std::array<char, 4096> buffer;
+    const ssize_t n = ::fgetxattr(fd, name, buffer.data(), buffer.size());
+    if (n < 0) {
+        value->clear();
+        return errno == ENODATA || errno == EOPNOTSUPP;
+    }
+    *value = QByteArray(buffer.data(), n);
+    return true;
+}
+
 // The kernel's own bound on the links one path may go through.
 constexpr int kMaxLinkExpansions = 40;
 
@@ -336,14 +349,10 @@ const std::optional<TargetDir::Inheritance>& TargetDir::inheritance() const {
             traits.device = st.st_dev;
             traits.setGroup = (st.st_mode & S_ISGID) != 0;
             traits.group = traits.setGroup ? st.st_gid : 0;
-            std::array<char, 4096> acl;
-            const ssize_t n = ::fgetxattr(m_fd, "system.posix_acl_default", acl.data(), acl.size());
-            if (n > 0) {
-                traits.defaultAcl = QByteArray(acl.data(), n);
-            }
-            // Without a default list (or access lists at all) nothing more is handed down;
-            // one that cannot be read is not known to be alike.
-            if (n >= 0 || errno == ENODATA || errno == EOPNOTSUPP) {
+            // Without a default access list or a security label (or either at all) nothing
+            // more is handed down; one that cannot be read is not known to be alike.
+            if (readAttribute(m_fd, "system.posix_acl_default", &traits.defaultAcl) &&
+                readAttribute(m_fd, "security.selinux", &traits.securityLabel)) {
                 *m_inheritance = std::move(traits);
             }
         }

@@ -55,8 +55,8 @@ public:
     // Whether the host lets us create entries here.
     bool writable() const;
     // Whether a file made here comes out as one made in `other` would: on the same file
-    // system, with the same group (a set-group-ID folder hands its own down) and the same
-    // inherited access list. Read once per folder.
+    // system, with the same group (a set-group-ID folder hands its own down), the same
+    // inherited access list and the same security label. Read once per folder.
     bool makesFilesLike(const TargetDir& other) const;
 
 private:
@@ -66,6 +66,7 @@ private:
         bool setGroup = false;
         gid_t group = 0; // with setGroup
         QByteArray defaultAcl;
+        QByteArray securityLabel; // SELinux labels files after their folder
         bool operator==(const Inheritance&) const = default;
     };
     const std::optional<Inheritance>& inheritance() const;
