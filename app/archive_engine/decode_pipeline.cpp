@@ -45,7 +45,7 @@ private:
 };
 
 DecodePipeline::DecodePipeline(QFile& archive, std::vector<Job> jobs, DecodeMemory& memory,
-                               const platform::TargetDir* filesIn)
+                               const platform::TargetDir& filesIn)
     : m_archive(archive), m_jobs(std::move(jobs)), m_memory(memory), m_filesIn(filesIn),
       m_worker([this] { work(); }) {}
 
@@ -147,8 +147,8 @@ bool DecodePipeline::put(std::size_t job, Piece piece) {
     // Small jobs are handed over in batches: a wake-up per file would cost more than the
     // file. A larger one's content is handed over piece by piece, as it is written while
     // decoded.
-    const bool wake = m_writerWaiting &&
-                      (!small(job) || m_queue.size() >= kWakeBatch || job + 1 == m_jobs.size());
+    const bool wake = m_writerWaiting && (!m_jobs[job].small || m_queue.size() >= kWakeBatch ||
+                                          job + 1 == m_jobs.size());
     lock.unlock();
     if (wake) {
         m_ready.notify_one();
@@ -167,7 +167,7 @@ void DecodePipeline::work() {
                 continue; // the writing side gave up on it before it began
             }
         }
-        if (small(job) && writerBehind()) {
+        if (m_jobs[job].small && writerBehind()) {
             put(job, writeJob(*m_jobs[job].entry));
             continue;
         }
@@ -193,7 +193,7 @@ DecodePipeline::Piece DecodePipeline::writeJob(const ZipEntry& entry) {
         verdict.verdict = DecodeResult::OutOfMemory;
         return verdict;
     }
-    verdict.fileStatus = file->createUnnamed(*m_filesIn);
+    verdict.fileStatus = file->createUnnamed(m_filesIn);
     if (verdict.fileStatus != platform::TargetStatus::Ok) {
         return verdict;
     }

@@ -72,11 +72,11 @@ public:
     // it has waiting when the worker takes small files on itself.
     static constexpr std::size_t kWakeBatch = 32;
 
-    // `memory` serves this pipeline alone until it is destroyed. The worker makes its files
-    // in `filesIn` (which outlives the pipeline; none: it makes none), to be placed in any
-    // folder of its file system.
+    // `memory` serves this pipeline alone until it is destroyed. The worker makes the files
+    // of small jobs in `filesIn` (which outlives the pipeline), to be placed in any folder
+    // of its file system.
     DecodePipeline(QFile& archive, std::vector<Job> jobs, DecodeMemory& memory,
-                   const platform::TargetDir* filesIn = nullptr);
+                   const platform::TargetDir& filesIn);
     // Stops the worker (within one chunk of decoding) and waits for it.
     ~DecodePipeline();
     DecodePipeline(const DecodePipeline&) = delete;
@@ -97,7 +97,6 @@ private:
     };
 
     void work();
-    bool small(std::size_t job) const { return m_filesIn && m_jobs[job].small; }
     // Decodes a small job into a file of its own; the verdict carries it.
     Piece writeJob(const ZipEntry& entry);
     // Whether the writing side has a batch of work waiting already.
@@ -119,7 +118,7 @@ private:
     ArchiveReader m_archive; // the worker's alone
     const std::vector<Job> m_jobs;
     DecodeMemory& m_memory; // its decoder is the worker's alone
-    const platform::TargetDir* m_filesIn;
+    const platform::TargetDir& m_filesIn;
     std::shared_ptr<char> m_filling; // the chunk buffer pieces are cut from (worker)
     std::size_t m_filled = 0;
 

@@ -274,7 +274,7 @@ bool Extraction::startPipeline(const std::vector<Selected>& selected) {
             m_memory = std::make_unique<DecodeMemory>();
         }
         m_pipeline =
-            std::make_unique<DecodePipeline>(m_archiveFile, std::move(jobs), *m_memory, &m_root);
+            std::make_unique<DecodePipeline>(m_archiveFile, std::move(jobs), *m_memory, m_root);
     } catch (const std::system_error&) {
         return false;
     } catch (const std::bad_alloc&) {

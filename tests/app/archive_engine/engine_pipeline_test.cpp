@@ -182,7 +182,7 @@ TEST_F(EngineTest, SmallEntriesComeAsContentOrAsFilesMadeAheadInOrder) {
         jobs.push_back({&entry, true});
     }
     archive_engine::DecodeMemory memory;
-    archive_engine::DecodePipeline pipeline(archive, std::move(jobs), memory, &out);
+    archive_engine::DecodePipeline pipeline(archive, std::move(jobs), memory, out);
     // Room for the worker to run as far ahead as it may.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
