@@ -3,7 +3,7 @@
 // The main window: the selection panel F1 and the status panel F2 in the same place, the
 // status line and the "Unzip" button below them. A run is the body of Command1_Click.
 
-#include "app/archive_engine/archive_engine.h"
+#include "app/archive_engine.h"
 
 #include <QElapsedTimer>
 #include <QWidget>

@@ -3,7 +3,7 @@
 // both must agree on the status, the content and, at the end, the bytes consumed. Output is
 // capped, so a stream that expands without end is cut off rather than filling memory.
 
-#include "app/archive_engine/deflate64.h"
+#include "codecs/deflate64.h"
 
 #include <algorithm>
 #include <array>

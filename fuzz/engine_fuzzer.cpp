@@ -2,8 +2,7 @@
 // Beyond the sanitizers' findings it checks the engine's promise that nothing is ever
 // written outside the destination and that no temporary file is left behind.
 
-#include "app/archive_engine/archive_engine.h"
-#include "platform/volumes.h"
+#include <velmarch/engine.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -65,6 +64,14 @@ bool noTemporaryLeft(const QString& destination) {
     return true;
 }
 
+class QuietSink : public archive_engine::ExtractionSink {
+public:
+    void progress(int) override {}
+    void entryStarted(const QString&) override {}
+    void skipped(const QString&, archive_engine::SkipReason) override {}
+    bool createDestination() override { return true; }
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -86,10 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // One engine for the whole run, as the program keeps one: what one archive leaves in
     // its buffers must not leak into the next.
-    static ArchiveEngine engine;
-    engine.ExtractDirectory = platform::toDosPath(s.destination);
-    engine.ZipFileName = platform::toDosPath(s.archive);
-    const int result = engine.Extract();
+    static archive_engine::Engine engine;
+    archive_engine::ExtractionRequest request;
+    request.archive = s.archive;
+    request.destination = s.destination;
+    QuietSink sink;
+    const int result = engine.extract(request, sink);
     if (result < 0) {
         std::abort();
     }

@@ -5,14 +5,21 @@
 // symbolic link, and goes only if its name still holds the very file that was read: a
 // name renamed over, or a folder swapped for a link, during the extraction keeps it.
 
-#include "platform/durable_set.h"
-
 #include <QString>
 #include <QStringList>
 
 #include <optional>
 
+#include <sys/types.h>
+
 namespace platform {
+
+// A file's identity on the host: it survives renames and tells a replacement apart.
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileId&) const = default;
+};
 
 // The names below `sourceDir` that lead to `dosPath`, folders first and the file last;
 // nothing when `dosPath` does not name something below that directory. Both are DOS path

@@ -1,7 +1,5 @@
 #include "platform/volumes.h"
 
-#include "platform/extract_target.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,6 +17,12 @@
 namespace platform {
 
 namespace {
+
+// Whether anything (even a dangling link) exists under a host path.
+bool hostExists(const QString& hostPath) {
+    struct stat st;
+    return ::lstat(QFile::encodeName(hostPath).constData(), &st) == 0;
+}
 
 // File systems that hold no user data of their own; they never get a drive letter.
 const std::set<QString>& pseudoFileSystems() {

@@ -10,8 +10,7 @@
 //
 //   velmarch-bench-abort SCRATCH [RUNS]
 
-#include "app/archive_engine/archive_engine.h"
-#include "platform/volumes.h"
+#include <velmarch/engine.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -81,25 +80,33 @@ struct Run {
     bool clean = true;
 };
 
-double extractOnce(ArchiveEngine& engine, const QString& archive, const QString& destination,
-                   int* result) {
+class QuietSink : public archive_engine::ExtractionSink {
+public:
+    void progress(int) override {}
+    void entryStarted(const QString&) override {}
+    void skipped(const QString&, archive_engine::SkipReason) override {}
+    bool createDestination() override { return true; }
+};
+
+double extractOnce(archive_engine::Engine& engine, const QString& archive,
+                   const QString& destination, int* result) {
     QDir(destination).removeRecursively();
-    engine.ZipFileName = platform::toDosPath(archive);
-    engine.ExtractDirectory = platform::toDosPath(destination);
+    archive_engine::ExtractionRequest request;
+    request.archive = archive;
+    request.destination = destination;
+    QuietSink sink;
     QElapsedTimer timer;
     timer.start();
-    *result = engine.Extract();
+    *result = engine.extract(request, sink);
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
 Run measure(const QString& archive, const QString& destination, int runs, std::mt19937& random) {
-    ArchiveEngine engine;
-    QObject::connect(&engine, &ArchiveEngine::queryCreateDirectory,
-                     [](const QString&, qint16& answer) { answer = 1; });
+    archive_engine::Engine engine;
     Run run;
     int result = 0;
     run.fullSeconds = extractOnce(engine, archive, destination, &result);
-    if (result != ArchiveEngine::Success) {
+    if (result != archive_engine::Success) {
         std::fprintf(stderr, "extraction failed with %d\n", result);
         std::exit(1);
     }
@@ -110,15 +117,15 @@ Run measure(const QString& archive, const QString& destination, int runs, std::m
         std::thread presser([&] {
             std::this_thread::sleep_for(delay);
             raised = std::chrono::steady_clock::now();
-            engine.setAbort(true);
+            engine.requestAbort();
         });
         extractOnce(engine, archive, destination, &result);
         const auto returned = std::chrono::steady_clock::now();
         presser.join();
-        if (result != ArchiveEngine::Aborted) {
+        if (result != archive_engine::Aborted) {
             // Finished before the request came: no latency to count.
             ++run.notAborted;
-            engine.setAbort(false);
+            engine.withdrawAbort();
             continue;
         }
         run.latencies.push_back(std::chrono::duration<double>(returned - raised).count());

@@ -1,0 +1,224 @@
+#include "pipeline/decode_pipeline.h"
+
+#include <cstring>
+#include <new>
+
+namespace archive_engine {
+
+// Copies the decoder's chunks into pieces of their own: the decoder reuses its buffers.
+class DecodePipeline::JobOutput : public EntryOutput {
+public:
+    JobOutput(DecodePipeline& pipeline, std::size_t job) : m_pipeline(pipeline), m_job(job) {}
+
+    bool consume(const char* data, std::size_t size) override {
+        Piece piece;
+        try {
+            piece = m_pipeline.copyToPiece(data, size);
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+            return false;
+        }
+        return m_pipeline.put(m_job, std::move(piece));
+    }
+
+    bool outOfMemory = false;
+
+private:
+    DecodePipeline& m_pipeline;
+    const std::size_t m_job;
+};
+
+// Writes a small job's content straight into its file.
+class DecodePipeline::SmallFileOutput : public EntryOutput {
+public:
+    explicit SmallFileOutput(disk::TempOutput& file) : m_file(file) {}
+
+    bool consume(const char* data, std::size_t size) override {
+        status = m_file.write(data, size);
+        return status == disk::TargetStatus::Ok;
+    }
+
+    disk::TargetStatus status = disk::TargetStatus::Ok;
+
+private:
+    disk::TempOutput& m_file;
+};
+
+DecodePipeline::DecodePipeline(QFile& archive, std::vector<Job> jobs, DecodeMemory& memory,
+                               const disk::TargetDir& filesIn)
+    : m_archive(archive), m_jobs(std::move(jobs)), m_memory(memory), m_filesIn(filesIn),
+      m_worker([this] { work(); }) {}
+
+DecodePipeline::~DecodePipeline() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_room.notify_all();
+    m_worker.join();
+}
+
+std::size_t DecodePipeline::charge(const Piece& piece) {
+    // The queue entry and the allocation count too, so that many empty entries are
+    // bounded as well.
+    return piece.size + sizeof(Queued) + 32 + (piece.file ? kFileCharge : 0);
+}
+
+DecodePipeline::Piece DecodePipeline::copyToPiece(const char* data, std::size_t size) {
+    if (!m_filling || size > EntryDecoder::kChunkSize - m_filled) {
+        m_filling.reset();
+        m_filling = m_memory.chunks.take();
+        m_filled = 0;
+    }
+    Piece piece;
+    piece.buffer = m_filling;
+    char* at = m_filling.get() + m_filled;
+    std::memcpy(at, data, size);
+    piece.data = at;
+    piece.size = size;
+    m_filled += size;
+    return piece;
+}
+
+bool DecodePipeline::next(Piece* piece, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    if (m_queue.empty()) {
+        m_writerWaiting = true;
+        m_ready.wait_for(lock, timeout, [this] { return !m_queue.empty(); });
+        m_writerWaiting = false;
+        if (m_queue.empty()) {
+            return false;
+        }
+    }
+    // endJob() removes every piece of the jobs before the current one, and the worker
+    // queues in job order: the front belongs to the current job.
+    *piece = std::move(m_queue.front().piece);
+    m_bytesInFlight -= charge(*piece);
+    m_queue.pop_front();
+    const bool wake = roomMade();
+    lock.unlock();
+    if (wake) {
+        m_room.notify_one();
+    }
+    return true;
+}
+
+void DecodePipeline::endJob() {
+    bool wake = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        while (!m_queue.empty() && m_queue.front().job == m_current) {
+            m_bytesInFlight -= charge(m_queue.front().piece);
+            m_queue.pop_front();
+        }
+        ++m_current;
+        wake = roomMade();
+    }
+    if (wake) {
+        m_room.notify_one();
+    }
+}
+
+bool DecodePipeline::workerMayGo(std::size_t job) const {
+    return m_stop || m_current > job || m_bytesInFlight == 0 ||
+           (m_bytesInFlight <= kMaxBytesInFlight / 2 && job - m_current < kMaxJobsAhead / 2);
+}
+
+bool DecodePipeline::put(std::size_t job, Piece piece) {
+    const std::size_t cost = charge(piece);
+    std::unique_lock lock(m_mutex);
+    // An empty queue always takes one piece, whatever its size.
+    const bool room = m_bytesInFlight == 0 || (m_bytesInFlight + cost <= kMaxBytesInFlight &&
+                                               job - m_current < kMaxJobsAhead);
+    if (!room && !m_stop && m_current <= job) {
+        if (m_writerWaiting) {
+            m_ready.notify_one(); // whatever batch it waits for, it gets no more
+        }
+        m_workerWaiting = true;
+        m_workerJob = job;
+        m_room.wait(lock, [&] { return workerMayGo(job); });
+        m_workerWaiting = false;
+    }
+    if (m_stop || m_current > job) {
+        return false;
+    }
+    m_bytesInFlight += cost;
+    m_queue.push_back({job, std::move(piece)});
+    // Small jobs are handed over in batches: a wake-up per file would cost more than the
+    // file. A larger one's content is handed over piece by piece, as it is written while
+    // decoded.
+    const bool wake = m_writerWaiting && (!m_jobs[job].small || m_queue.size() >= kWakeBatch ||
+                                          job + 1 == m_jobs.size());
+    lock.unlock();
+    if (wake) {
+        m_ready.notify_one();
+    }
+    return true;
+}
+
+void DecodePipeline::work() {
+    for (std::size_t job = 0; job < m_jobs.size(); ++job) {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_stop) {
+                return;
+            }
+            if (m_current > job) {
+                continue; // the writing side gave up on it before it began
+            }
+        }
+        if (m_jobs[job].small && writerBehind()) {
+            put(job, writeJob(*m_jobs[job].entry));
+            continue;
+        }
+        JobOutput output(*this, job);
+        Piece verdict;
+        verdict.last = true;
+        verdict.verdict = m_memory.decoder.decode(m_archive, *m_jobs[job].entry, output);
+        if (output.outOfMemory) {
+            verdict.verdict = DecodeResult::OutOfMemory;
+        }
+        put(job, std::move(verdict));
+    }
+}
+
+DecodePipeline::Piece DecodePipeline::writeJob(const ZipEntry& entry) {
+    Piece verdict;
+    verdict.last = true;
+    verdict.verdict = DecodeResult::Stopped;
+    std::unique_ptr<disk::TempOutput> file;
+    try {
+        file = std::make_unique<disk::TempOutput>();
+    } catch (const std::bad_alloc&) {
+        verdict.verdict = DecodeResult::OutOfMemory;
+        return verdict;
+    }
+    verdict.fileStatus = file->createUnnamed(m_filesIn);
+    if (verdict.fileStatus != disk::TargetStatus::Ok) {
+        return verdict;
+    }
+    SmallFileOutput output(*file);
+    verdict.verdict = m_memory.decoder.decode(m_archive, entry, output);
+    verdict.fileStatus = output.status;
+    if (verdict.verdict != DecodeResult::Ok) {
+        return verdict;
+    }
+    // Giving the file its permissions and time is left to the writing side while that side
+    // keeps up: the two threads share the work per file, whichever has room for it.
+    if (writerBehind()) {
+        verdict.fileStatus = file->finish(entry.placedMode(), entry.placedTime());
+        if (verdict.fileStatus != disk::TargetStatus::Ok) {
+            verdict.verdict = DecodeResult::Stopped;
+            return verdict;
+        }
+    }
+    verdict.file = std::move(file);
+    return verdict;
+}
+
+bool DecodePipeline::writerBehind() {
+    const std::lock_guard lock(m_mutex);
+    return !m_writerWaiting && m_queue.size() >= kWakeBatch;
+}
+
+} // namespace archive_engine

@@ -1,0 +1,140 @@
+#pragma once
+
+// Decodes the entries of one extraction on a worker thread, ahead of the thread that
+// writes them, so that inflating and checking the next entries overlaps with the
+// file-system work of the current one. The worker takes the jobs in order and hands each
+// one's content over in pieces, then its verdict; the bytes held between the two threads
+// are capped.
+//
+// Small files cost the kernel more per file than per byte, and a thread that both
+// creates and links every one of them keeps the other core idle. Whenever the writing
+// side has a batch of work waiting already, the worker therefore writes the next small
+// job itself, to an unnamed file that nobody sees until the writing side links it, in
+// order, where it belongs; that job's verdict carries the file instead of its content.
+// Either thread can make a small file, and the one with room does.
+//
+// The worker is the archive file's one reader from construction to destruction, which
+// keeps the reads in archive order.
+
+#include "codecs/entry_decoder.h"
+#include "pipeline/decode_memory.h"
+#include "zip/archive_reader.h"
+#include "zip/zip_directory.h"
+
+#include "disk/extract_target.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace archive_engine {
+
+class DecodePipeline {
+public:
+    struct Job {
+        const ZipEntry* entry;
+        bool small = false; // the worker may make its file itself
+    };
+
+    // A piece of the current job's content (at most EntryDecoder::kChunkSize bytes), or,
+    // with `last` set, the job's verdict. Small pieces share a chunk buffer, which goes
+    // back to the pool once all of them are dropped.
+    struct Piece {
+        std::shared_ptr<char> buffer;
+        const char* data = nullptr;
+        std::size_t size = 0;
+        bool last = false;
+        DecodeResult verdict = DecodeResult::Ok;
+        // With `last`, for a small job the worker made a file of: the file, finished or
+        // still to be, or what kept it from being made (the verdict is then Stopped).
+        std::unique_ptr<disk::TempOutput> file;
+        disk::TargetStatus fileStatus = disk::TargetStatus::Ok;
+    };
+
+    // Content decoded but not yet taken; a larger entry still passes, piece by piece.
+    static constexpr std::size_t kMaxBytesInFlight = 16 << 20;
+    // Jobs decoded ahead of the writing side: an archive of tiny entries gains nothing
+    // from running further ahead, and each one waiting costs memory.
+    static constexpr std::size_t kMaxJobsAhead = 2048;
+    // A finished file waiting to be linked holds a descriptor: it counts as this many bytes
+    // in flight, so that at most 128 are open at once, well below the usual limit of 1,024.
+    static constexpr std::size_t kFileCharge = kMaxBytesInFlight / 128;
+    // The largest entry the worker may make a file of. Larger ones are written by the
+    // other thread while the worker decodes the next, which keeps both cores on the bytes.
+    static constexpr std::uint64_t kMaxSmallFile = 64 << 10;
+    // Small jobs queued before a writing side that waits for them is woken, and the work
+    // it has waiting when the worker takes small files on itself.
+    static constexpr std::size_t kWakeBatch = 32;
+
+    // `memory` serves this pipeline alone until it is destroyed. The worker makes the files
+    // of small jobs in `filesIn` (which outlives the pipeline), to be placed in any folder
+    // of its file system.
+    DecodePipeline(QFile& archive, std::vector<Job> jobs, DecodeMemory& memory,
+                   const disk::TargetDir& filesIn);
+    // Stops the worker (within one chunk of decoding) and waits for it.
+    ~DecodePipeline();
+    DecodePipeline(const DecodePipeline&) = delete;
+    DecodePipeline& operator=(const DecodePipeline&) = delete;
+
+    // The next piece of the current job, waiting at most `timeout`; false when none came.
+    bool next(Piece* piece, std::chrono::milliseconds timeout);
+    // Done with the current job, whether or not its verdict was taken: the worker drops
+    // what is left of it, and the next job becomes current.
+    void endJob();
+
+private:
+    class JobOutput;
+    class SmallFileOutput;
+    struct Queued {
+        std::size_t job;
+        Piece piece;
+    };
+
+    void work();
+    // Decodes a small job into a file of its own; the verdict carries it.
+    Piece writeJob(const ZipEntry& entry);
+    // Whether the writing side has a batch of work waiting already.
+    bool writerBehind();
+    // Waits for room, then queues a piece of job `job`; false when the job is no longer
+    // wanted (or everything stops).
+    bool put(std::size_t job, Piece piece);
+    // Whether the worker, stopped for room, may go on (under m_mutex). It waits until
+    // the writing side has taken half of what is in flight, so that the two threads wake
+    // each other once per many pieces rather than once per piece.
+    bool workerMayGo(std::size_t job) const;
+    // The writing side took something (under m_mutex): true when the worker is to be woken.
+    bool roomMade() const { return m_workerWaiting && workerMayGo(m_workerJob); }
+    static std::size_t charge(const Piece& piece);
+    // A piece holding a copy of `data`, cut from the chunk buffer being filled or from a
+    // new one. The worker's alone; throws std::bad_alloc.
+    Piece copyToPiece(const char* data, std::size_t size);
+
+    ArchiveReader m_archive; // the worker's alone
+    const std::vector<Job> m_jobs;
+    DecodeMemory& m_memory; // its decoder is the worker's alone
+    const disk::TargetDir& m_filesIn;
+    std::shared_ptr<char> m_filling; // the chunk buffer pieces are cut from (worker)
+    std::size_t m_filled = 0;
+
+    std::mutex m_mutex;
+    std::condition_variable m_ready; // a piece was queued
+    std::condition_variable m_room;  // bytes were taken, a job ended, or stop
+    std::deque<Queued> m_queue;
+    std::size_t m_bytesInFlight = 0;
+    std::size_t m_current = 0; // the job the writing side is on
+    bool m_stop = false;
+    // Who waits: the signals are only sent to a thread that sleeps.
+    bool m_workerWaiting = false;
+    std::size_t m_workerJob = 0; // the job whose piece the waiting worker holds
+    bool m_writerWaiting = false;
+
+    std::thread m_worker; // last: starts once everything above is in place
+};
+
+} // namespace archive_engine
