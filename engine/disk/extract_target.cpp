@@ -12,7 +12,6 @@
 #include <random>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -85,19 +84,6 @@ bool readFully(int fd, char* buffer, std::size_t size, off_t offset) {
         size -= std::size_t(n);
         offset += n;
     }
-    return true;
-}
-
-// An extended attribute of an open file, empty when it has none; false when it cannot be
-// read.
-bool readAttribute(int fd, const char* name, QByteArray* value) {
-    std::array<char, 4096> buffer;
-    const ssize_t n = ::fgetxattr(fd, name, buffer.data(), buffer.size());
-    if (n < 0) {
-        value->clear();
-        return errno == ENODATA || errno == EOPNOTSUPP;
-    }
-    *value = QByteArray(buffer.data(), n);
     return true;
 }
 
@@ -255,18 +241,18 @@ TargetDir::~TargetDir() {
 }
 
 TargetDir::TargetDir(TargetDir&& other) noexcept
-    : m_fd(other.m_fd), m_inheritance(std::move(other.m_inheritance)) {
+    : m_fd(other.m_fd), m_id(std::move(other.m_id)) {
     other.m_fd = -1;
-    other.m_inheritance.reset();
+    other.m_id.reset();
 }
 
 TargetDir& TargetDir::operator=(TargetDir&& other) noexcept {
     if (this != &other) {
         closeFd(m_fd);
         m_fd = other.m_fd;
-        m_inheritance = std::move(other.m_inheritance);
+        m_id = std::move(other.m_id);
         other.m_fd = -1;
-        other.m_inheritance.reset();
+        other.m_id.reset();
     }
     return *this;
 }
@@ -300,6 +286,19 @@ TargetDir TargetDir::openChild(const QString& name, int unixMode, TargetStatus* 
                   ? statusOf(error)
                   : TargetStatus::NotADirectory;
     return {};
+}
+
+TargetDir TargetDir::openExistingChild(const QString& name, TargetStatus* status) const {
+    const int fd = ::openat(m_fd, hostName(name).constData(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    *status = fd >= 0 ? TargetStatus::Ok : statusOf(errno);
+    return TargetDir(fd);
+}
+
+TargetDir TargetDir::duplicate(TargetStatus* status) const {
+    const int fd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+    *status = fd >= 0 ? TargetStatus::Ok : statusOf(errno);
+    return TargetDir(fd);
 }
 
 ExistingKind TargetDir::kindOf(const QString& name) const {
@@ -340,32 +339,11 @@ bool TargetDir::writable() const {
     return ::faccessat(m_fd, ".", W_OK | X_OK, AT_EACCESS) == 0;
 }
 
-const std::optional<TargetDir::Inheritance>& TargetDir::inheritance() const {
-    if (!m_inheritance) {
-        m_inheritance.emplace();
-        struct stat st;
-        if (::fstat(m_fd, &st) == 0) {
-            Inheritance traits;
-            traits.device = st.st_dev;
-            traits.setGroup = (st.st_mode & S_ISGID) != 0;
-            traits.group = traits.setGroup ? st.st_gid : 0;
-            // Without a default access list or a security label (or either at all) nothing
-            // more is handed down; one that cannot be read is not known to be alike.
-            if (readAttribute(m_fd, "system.posix_acl_default", &traits.defaultAcl) &&
-                readAttribute(m_fd, "security.selinux", &traits.securityLabel)) {
-                *m_inheritance = std::move(traits);
-            }
-        }
+std::optional<FileId> TargetDir::id() const {
+    if (!m_id) {
+        m_id.emplace(fileIdOf(m_fd));
     }
-    return *m_inheritance;
-}
-
-bool TargetDir::makesFilesLike(const TargetDir& other) const {
-    if (m_fd == other.m_fd) {
-        return true;
-    }
-    const std::optional<Inheritance>& mine = inheritance();
-    return mine && mine == other.inheritance();
+    return *m_id;
 }
 
 TempOutput::~TempOutput() {
@@ -373,11 +351,15 @@ TempOutput::~TempOutput() {
 }
 
 TargetStatus TempOutput::create(const TargetDir& dir) {
-    return createIn(dir.fd(), false);
+    const TargetStatus status = createIn(dir.fd(), false);
+    m_dirId = dir.id();
+    return status;
 }
 
 TargetStatus TempOutput::createUnnamed(const TargetDir& dir) {
-    return createIn(dir.fd(), true);
+    const TargetStatus status = createIn(dir.fd(), true);
+    m_dirId = dir.id();
+    return status;
 }
 
 TargetStatus TempOutput::createIn(int dirFd, bool unnamedOnly) {
@@ -388,10 +370,7 @@ TargetStatus TempOutput::createIn(int dirFd, bool unnamedOnly) {
     discard();
     m_dirFd = dirFd;
     m_size = 0;
-    m_mode = -1;
-    m_mtime.reset();
     m_id.reset();
-    m_copyToPlace = false;
     m_finished = false;
     // Unnamed until placed: nothing is left behind however the process ends.
     m_fd = ::openat(m_dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
@@ -444,8 +423,6 @@ TargetStatus TempOutput::write(const char* data, std::size_t size) {
 }
 
 TargetStatus TempOutput::finish(int unixMode, std::optional<std::int64_t> mtime) {
-    m_mode = unixMode;
-    m_mtime = mtime;
     m_finished = true;
     struct stat st;
     const bool known = unnamed() && ::fstat(m_fd, &st) == 0;
@@ -473,12 +450,11 @@ TargetStatus TempOutput::finish(int unixMode, std::optional<std::int64_t> mtime)
     return result == 0 ? TargetStatus::Ok : statusOf(errno);
 }
 
-bool TempOutput::placeIn(const TargetDir& folder, const TargetDir& madeIn) {
-    if (!unnamed()) {
-        return m_dirFd == folder.fd();
+bool TempOutput::moveTo(const TargetDir& folder) {
+    if (folder.fd() != m_dirFd && (!m_dirId || folder.id() != m_dirId)) {
+        return false;
     }
     m_dirFd = folder.fd();
-    m_copyToPlace = !folder.makesFilesLike(madeIn);
     return true;
 }
 
@@ -540,14 +516,7 @@ TargetStatus TempOutput::place(const QByteArray& n, bool* taken) {
 }
 
 TargetStatus TempOutput::placeUnnamed(const QByteArray& name, bool* taken) {
-    if (m_copyToPlace) {
-        return placeCopy(name, taken);
-    }
     if (!linkUnnamed(name)) {
-        // Made on another file system than the folder's (a mount below the destination).
-        if (errno == EXDEV) {
-            return placeCopy(name, taken);
-        }
         *taken = errno == EEXIST;
         return statusOf(errno);
     }
@@ -590,30 +559,6 @@ bool TempOutput::linkUnnamed(const QByteArray& name) {
     }
     linksByDescriptor.store(0, std::memory_order_relaxed);
     return true;
-}
-
-TargetStatus TempOutput::placeCopy(const QByteArray& name, bool* taken) {
-    TempOutput copy;
-    TargetStatus status = copy.createIn(m_dirFd, false);
-    constexpr std::uint64_t kChunk = 1 << 20;
-    std::vector<char> buffer(status == TargetStatus::Ok ? std::min(kChunk, m_size) : 0);
-    for (std::uint64_t offset = 0; status == TargetStatus::Ok && offset < m_size;
-         offset += kChunk) {
-        const std::size_t size = std::size_t(std::min(kChunk, m_size - offset));
-        status = readFully(m_fd, buffer.data(), size, off_t(offset))
-                     ? copy.write(buffer.data(), size)
-                     : TargetStatus::Failed;
-    }
-    if (status == TargetStatus::Ok) {
-        status = copy.finish(m_mode, m_mtime);
-    }
-    if (status == TargetStatus::Ok) {
-        status = copy.place(name, taken);
-    }
-    if (status == TargetStatus::Ok) {
-        discard();
-    }
-    return status;
 }
 
 void TempOutput::discard() {

@@ -46,6 +46,10 @@ public:
     // Opens the folder `name`, creating it when missing. `unixMode` (when >= 0) gives a
     // created folder its permission bits; the owner always keeps full access.
     TargetDir openChild(const QString& name, int unixMode, TargetStatus* status) const;
+    // Opens the folder `name` only if it exists as a real folder: creates nothing.
+    TargetDir openExistingChild(const QString& name, TargetStatus* status) const;
+    // Another descriptor of the same folder, for another thread to own.
+    TargetDir duplicate(TargetStatus* status) const;
     ExistingKind kindOf(const QString& name) const;
     // Whether `name` is a symbolic link whose target is exactly `target`.
     bool isLinkTo(const QString& name, const QByteArray& target) const;
@@ -54,26 +58,13 @@ public:
                             std::optional<std::int64_t> mtime, bool* taken) const;
     // Whether the host lets us create entries here.
     bool writable() const;
-    // Whether a file made here comes out as one made in `other` would: on the same file
-    // system, with the same group (a set-group-ID folder hands its own down), the same
-    // inherited access list and the same security label. Read once per folder.
-    bool makesFilesLike(const TargetDir& other) const;
+    // The folder's identity, read once.
+    std::optional<FileId> id() const;
 
 private:
-    // What a folder hands down to the files made in it.
-    struct Inheritance {
-        dev_t device = 0;
-        bool setGroup = false;
-        gid_t group = 0; // with setGroup
-        QByteArray defaultAcl;
-        QByteArray securityLabel; // SELinux labels files after their folder
-        bool operator==(const Inheritance&) const = default;
-    };
-    const std::optional<Inheritance>& inheritance() const;
-
     explicit TargetDir(int fd) : m_fd(fd) {}
     int m_fd = -1;
-    mutable std::optional<std::optional<Inheritance>> m_inheritance;
+    mutable std::optional<std::optional<FileId>> m_id;
 };
 
 // Whether a symbolic link to `target`, about to be created in `folder` (plain names below
@@ -100,15 +91,14 @@ public:
     // Permission bits (when >= 0; the owner keeps read and write) and modification time.
     TargetStatus finish(int unixMode, std::optional<std::int64_t> mtime);
     bool finished() const { return m_finished; }
-    // An unnamed file, made in one folder, is to be placed in `folder` instead: it has no
-    // name to move. Where the two folders do not make files alike, a copy made in `folder`
-    // is placed. False for a named file, which stays where it was made.
-    bool placeIn(const TargetDir& folder, const TargetDir& madeIn);
+    // The file is to be placed through `folder`, which must be the very folder it was made
+    // in (opened again, perhaps by another thread): false, and nothing changed, when it is
+    // not. A file takes its group, access list and label from the folder it is made in, so
+    // it is never moved to another.
+    bool moveTo(const TargetDir& folder);
     // Whether `name` in the folder is a plain file holding exactly the bytes written.
     bool sameContentAs(const QString& name) const;
-    // Moves the file to `name` unless something already holds it (`taken` then set). An
-    // unnamed file that cannot be linked where it is bound (another file system) is
-    // copied there instead.
+    // Moves the file to `name` unless something already holds it (`taken` then set).
     TargetStatus placeAs(const QString& name, bool* taken);
     void discard();
 
@@ -120,20 +110,15 @@ private:
     TargetStatus placeUnnamed(const QByteArray& name, bool* taken);
     // Links the open file under `name`; errno says why not.
     bool linkUnnamed(const QByteArray& name);
-    // Places a copy made in the folder itself.
-    TargetStatus placeCopy(const QByteArray& name, bool* taken);
 
     int m_dirFd = -1;
+    std::optional<FileId> m_dirId; // the folder it was made in
     int m_fd = -1;
     QByteArray m_name;
     std::uint64_t m_size = 0;
-    // What finish gave the file, for a copy to carry too.
-    int m_mode = -1;
-    std::optional<std::int64_t> m_mtime;
     // An unnamed file's identity, read by finish: a placed name that has to be taken back
     // is only unlinked while it still leads to this file.
     std::optional<FileId> m_id;
-    bool m_copyToPlace = false;
     bool m_finished = false;
 };
 
