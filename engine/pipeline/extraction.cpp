@@ -488,7 +488,7 @@ std::unique_ptr<disk::TempOutput> Extraction::receiveFile(const Placing& item,
     const bool madeAhead = verdict.file != nullptr;
     std::unique_ptr<disk::TempOutput> file = madeAhead ? std::move(verdict.file) : std::move(own);
     if (madeAhead) {
-        if (!file->placeIn(parent, m_root)) {
+        if (!file->moveTo(parent)) {
             skip(item.name, SkipCannotOpen);
             return nullptr;
         }
