@@ -1,5 +1,7 @@
 #include "pipeline/decode_pipeline.h"
 
+#include "zip/entry_name.h"
+
 #include <cstring>
 #include <new>
 
@@ -44,10 +46,12 @@ private:
     disk::TempOutput& m_file;
 };
 
-DecodePipeline::DecodePipeline(QFile& archive, std::vector<Job> jobs, DecodeMemory& memory,
-                               const disk::TargetDir& filesIn)
-    : m_archive(archive), m_jobs(std::move(jobs)), m_memory(memory), m_filesIn(filesIn),
-      m_worker([this] { work(); }) {}
+DecodePipeline::DecodePipeline(std::unique_ptr<QFile> archive, const ZipDirectory& directory,
+                               std::vector<Job> jobs, DecodeMemory& memory, disk::TargetDir root,
+                               SmallFiles smallFiles)
+    : m_archiveFile(std::move(archive)), m_archive(*m_archiveFile), m_directory(directory),
+      m_jobs(std::move(jobs)), m_memory(memory), m_smallFiles(smallFiles), m_root(std::move(root)),
+      m_folders(m_root, kFoldersHeld), m_worker([this] { work(); }) {}
 
 DecodePipeline::~DecodePipeline() {
     {
@@ -167,9 +171,11 @@ void DecodePipeline::work() {
                 continue; // the writing side gave up on it before it began
             }
         }
-        if (m_jobs[job].small && writerBehind()) {
-            put(job, writeJob(*m_jobs[job].entry));
-            continue;
+        if (m_jobs[job].small && makesFileAhead()) {
+            if (std::optional<Piece> verdict = writeJob(*m_jobs[job].entry)) {
+                put(job, std::move(*verdict));
+                continue;
+            }
         }
         JobOutput output(*this, job);
         Piece verdict;
@@ -182,30 +188,58 @@ void DecodePipeline::work() {
     }
 }
 
-DecodePipeline::Piece DecodePipeline::writeJob(const ZipEntry& entry) {
-    Piece verdict;
-    verdict.last = true;
-    verdict.verdict = DecodeResult::Stopped;
+bool DecodePipeline::makesFileAhead() {
+    switch (m_smallFiles) {
+    case SmallFiles::OnWritingThread:
+        return false;
+    case SmallFiles::OnDecodingThread:
+        return m_unnamedFiles;
+    case SmallFiles::Shared:
+        break;
+    }
+    return m_unnamedFiles && writerBehind();
+}
+
+std::optional<DecodePipeline::Piece> DecodePipeline::writeJob(const ZipEntry& entry) {
+    // The writing side found the name safe before it made this a job.
+    const EntryPath path = sanitizeEntryName(m_directory.name(entry));
+    if (path.components.isEmpty()) {
+        return std::nullopt;
+    }
+    disk::TargetStatus status;
+    const disk::TargetDir* folder =
+        m_folders.open(std::span(path.components.cbegin(), std::size_t(path.components.size() - 1)),
+                       false, &status);
+    if (!folder) {
+        return std::nullopt; // not made yet, or not a real folder: the writing side tells
+    }
     std::unique_ptr<disk::TempOutput> file;
     try {
         file = std::make_unique<disk::TempOutput>();
     } catch (const std::bad_alloc&) {
-        verdict.verdict = DecodeResult::OutOfMemory;
-        return verdict;
+        return std::nullopt;
     }
-    verdict.fileStatus = file->createUnnamed(m_filesIn);
-    if (verdict.fileStatus != disk::TargetStatus::Ok) {
-        return verdict;
+    status = file->createUnnamed(*folder);
+    if (status != disk::TargetStatus::Ok) {
+        // A full disk or a folder we may not write to is the writing side's to report, in
+        // its turn; a file system without unnamed files stays without them.
+        m_unnamedFiles = status != disk::TargetStatus::Unsupported;
+        return std::nullopt;
     }
+    Piece verdict;
+    verdict.last = true;
     SmallFileOutput output(*file);
     verdict.verdict = m_memory.decoder.decode(m_archive, entry, output);
     verdict.fileStatus = output.status;
+    if (verdict.fileStatus != disk::TargetStatus::Ok) {
+        verdict.verdict = DecodeResult::Stopped;
+    }
     if (verdict.verdict != DecodeResult::Ok) {
         return verdict;
     }
     // Giving the file its permissions and time is left to the writing side while that side
     // keeps up: the two threads share the work per file, whichever has room for it.
-    if (writerBehind()) {
+    if (m_smallFiles == SmallFiles::OnDecodingThread || writerBehind()) {
         verdict.fileStatus = file->finish(entry.placedMode(), entry.placedTime());
         if (verdict.fileStatus != disk::TargetStatus::Ok) {
             verdict.verdict = DecodeResult::Stopped;

@@ -9,19 +9,22 @@
 // Small files cost the kernel more per file than per byte, and a thread that both
 // creates and links every one of them keeps the other core idle. Whenever the writing
 // side has a batch of work waiting already, the worker therefore writes the next small
-// job itself, to an unnamed file that nobody sees until the writing side links it, in
-// order, where it belongs; that job's verdict carries the file instead of its content.
-// Either thread can make a small file, and the one with room does.
+// job itself, to an unnamed file in the very folder the entry belongs to, which nobody
+// sees until the writing side links it there, in order; that job's verdict carries the
+// file instead of its content. Either thread can make a small file, and the one with room
+// does. The worker never creates a folder, so what the destination shows, and in what
+// order, is the writing side's alone: a job whose folder is not there yet, or where no
+// unnamed file can be made, comes as content.
 //
-// The worker is the archive file's one reader from construction to destruction, which
-// keeps the reads in archive order.
+// The worker owns the archive file, and is its one reader, from construction to
+// destruction, which keeps the reads in archive order.
 
 #include "codecs/entry_decoder.h"
+#include "disk/extract_target.h"
 #include "pipeline/decode_memory.h"
+#include "pipeline/folder_cache.h"
 #include "zip/archive_reader.h"
 #include "zip/zip_directory.h"
-
-#include "disk/extract_target.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -30,6 +33,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -37,6 +41,13 @@ namespace archive_engine {
 
 class DecodePipeline {
 public:
+    // Which thread makes the files of small jobs.
+    enum class SmallFiles {
+        Shared,           // the worker, while the writing side has a batch waiting
+        OnWritingThread,  // always the writing side: every job comes as content
+        OnDecodingThread, // the worker, wherever the job's folder is there already
+    };
+
     struct Job {
         const ZipEntry* entry;
         bool small = false; // the worker may make its file itself
@@ -71,12 +82,15 @@ public:
     // Small jobs queued before a writing side that waits for them is woken, and the work
     // it has waiting when the worker takes small files on itself.
     static constexpr std::size_t kWakeBatch = 32;
+    // Folders the worker keeps open to make files in, besides the writing side's.
+    static constexpr std::size_t kFoldersHeld = 16;
 
-    // `memory` serves this pipeline alone until it is destroyed. The worker makes the files
-    // of small jobs in `filesIn` (which outlives the pipeline), to be placed in any folder
-    // of its file system.
-    DecodePipeline(QFile& archive, std::vector<Job> jobs, DecodeMemory& memory,
-                   const disk::TargetDir& filesIn);
+    // `memory` serves this pipeline alone until it is destroyed; `directory` (which
+    // outlives it) names the jobs' entries. The worker makes the files of small jobs in
+    // their folders below `root`, as `smallFiles` says.
+    DecodePipeline(std::unique_ptr<QFile> archive, const ZipDirectory& directory,
+                   std::vector<Job> jobs, DecodeMemory& memory, disk::TargetDir root,
+                   SmallFiles smallFiles);
     // Stops the worker (within one chunk of decoding) and waits for it.
     ~DecodePipeline();
     DecodePipeline(const DecodePipeline&) = delete;
@@ -97,8 +111,12 @@ private:
     };
 
     void work();
-    // Decodes a small job into a file of its own; the verdict carries it.
-    Piece writeJob(const ZipEntry& entry);
+    // Whether the worker is to make the next small job's file.
+    bool makesFileAhead();
+    // Decodes a small job into a file of its own, in its folder; the verdict carries it.
+    // Nothing, and nothing read, when no file can be made there: the job then comes as
+    // content.
+    std::optional<Piece> writeJob(const ZipEntry& entry);
     // Whether the writing side has a batch of work waiting already.
     bool writerBehind();
     // Waits for room, then queues a piece of job `job`; false when the job is no longer
@@ -115,10 +133,17 @@ private:
     // new one. The worker's alone; throws std::bad_alloc.
     Piece copyToPiece(const char* data, std::size_t size);
 
-    ArchiveReader m_archive; // the worker's alone
+    // The worker's alone.
+    const std::unique_ptr<QFile> m_archiveFile;
+    ArchiveReader m_archive;
+    const ZipDirectory& m_directory;
     const std::vector<Job> m_jobs;
     DecodeMemory& m_memory; // its decoder is the worker's alone
-    const disk::TargetDir& m_filesIn;
+    const SmallFiles m_smallFiles;
+    // The worker's alone: the destination and the folders it made files in.
+    const disk::TargetDir m_root;
+    FolderCache m_folders;
+    bool m_unnamedFiles = true;      // false once the destination turned out to lack them
     std::shared_ptr<char> m_filling; // the chunk buffer pieces are cut from (worker)
     std::size_t m_filled = 0;
 

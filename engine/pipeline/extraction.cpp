@@ -1,5 +1,6 @@
 #include "pipeline/extraction.h"
 
+#include "disk/archive_file.h"
 #include "disk/folder_times.h"
 
 #include <QFile>
@@ -19,8 +20,6 @@ constexpr int kMaxNumberedName = 10000;
 constexpr qint64 kProgressInterval = 100; // ms
 // How long the writing side waits for content before it looks at the abort flag again.
 constexpr std::chrono::milliseconds kContentPoll{20};
-// Open folders kept at once; each holds a file descriptor.
-constexpr std::size_t kMaxOpenFolders = 64;
 
 } // namespace
 
@@ -69,9 +68,10 @@ public:
 
 Extraction::Extraction(const ExtractionRequest& request, ExtractionSink& sink,
                        const std::atomic<bool>& abortRequested,
-                       std::unique_ptr<DecodeMemory>& memory, disk::DurableSet& placed)
+                       std::unique_ptr<DecodeMemory>& memory, disk::DurableSet& placed,
+                       SmallFiles smallFiles)
     : m_request(request), m_sink(sink), m_abortRequested(abortRequested), m_memory(memory),
-      m_placed(placed) {}
+      m_placed(placed), m_smallFiles(smallFiles) {}
 
 Extraction::~Extraction() = default;
 
@@ -132,13 +132,17 @@ Result Extraction::openArchive() {
     if (!m_request.archive || m_request.archive->isEmpty()) {
         return CannotOpenArchive;
     }
-    m_archiveFile.setFileName(*m_request.archive);
-    if (!m_archiveFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    std::optional<disk::ArchiveFile> file = disk::openArchiveFile(*m_request.archive);
+    if (!file) {
         return CannotOpenArchive;
     }
-    m_archiveStamp = disk::stampOf(m_archiveFile.handle());
-    m_archiveRead = disk::fileIdOf(m_archiveFile.handle());
-    m_directory = readZipDirectory(m_archiveFile);
+    // The reader goes to the decoding thread; this thread watches through its own
+    // descriptor.
+    m_archiveFd = std::move(file->watch);
+    m_archiveReader = std::move(file->reader);
+    m_archiveStamp = disk::stampOf(m_archiveFd.get());
+    m_archiveRead = disk::fileIdOf(m_archiveFd.get());
+    m_directory = readZipDirectory(*m_archiveReader);
     switch (m_directory.status) {
     case ZipDirectory::NotAZip:
         return CannotOpenArchive;
@@ -251,29 +255,29 @@ Result Extraction::checkFreeSpace(const std::vector<Selected>& selected) {
 }
 
 bool Extraction::startPipeline(const std::vector<Selected>& selected) {
-    // The worker makes small files only where they can be unnamed: a named temporary file
-    // in the destination's top folder would outlive a killed run.
-    const bool writeAhead = [this] {
-        disk::TempOutput probe;
-        return probe.createUnnamed(m_root) == TargetStatus::Ok;
-    }();
     std::vector<DecodePipeline::Job> jobs;
     for (const Selected& item : selected) {
         if (item.decoded()) {
             const ZipEntry& entry = m_directory.entries[item.index];
-            jobs.push_back({&entry, writeAhead && item.action == Action::WriteFile &&
+            jobs.push_back({&entry, item.action == Action::WriteFile &&
                                         entry.uncompressedSize <= DecodePipeline::kMaxSmallFile});
         }
     }
     if (jobs.empty()) {
         return true;
     }
+    TargetStatus status;
+    disk::TargetDir workerRoot = m_root.duplicate(&status);
+    if (status != TargetStatus::Ok) {
+        return false;
+    }
     try {
         if (!m_memory) {
             m_memory = std::make_unique<DecodeMemory>();
         }
-        m_pipeline =
-            std::make_unique<DecodePipeline>(m_archiveFile, std::move(jobs), *m_memory, m_root);
+        m_pipeline = std::make_unique<DecodePipeline>(std::move(m_archiveReader), m_directory,
+                                                      std::move(jobs), *m_memory,
+                                                      std::move(workerRoot), m_smallFiles);
     } catch (const std::system_error&) {
         return false;
     } catch (const std::bad_alloc&) {
@@ -309,12 +313,12 @@ DecodePipeline::Piece Extraction::receive(EntryOutput* output, bool abortable) {
 }
 
 bool Extraction::archiveUnchanged() const {
-    return m_archiveStamp && disk::stampOf(m_archiveFile.handle()) == m_archiveStamp;
+    return m_archiveStamp && disk::stampOf(m_archiveFd.get()) == m_archiveStamp;
 }
 
 void Extraction::extractEntry(const Selected& item) {
     const ZipEntry& entry = m_directory.entries[item.index];
-    Placing placing{entry, m_directory.name(entry), {}};
+    Placing placing{item.index, entry, m_directory.name(entry), {}};
     m_sink.entryStarted(placing.name);
     const std::uint64_t doneBefore = m_doneBytes;
     if (item.action != Action::Skip && item.action != Action::Nothing) {
@@ -344,59 +348,19 @@ void Extraction::extractEntry(const Selected& item) {
     m_doneBytes = doneBefore + entry.uncompressedSize;
 }
 
-const disk::TargetDir* Extraction::parentFolder(const QStringList& components,
-                                                TargetStatus* status) {
-    *status = TargetStatus::Ok;
-    const qsizetype depth = components.size() - 1;
-    if (depth <= 0) {
-        return &m_root;
-    }
-    if (m_lastFolderDir && m_lastFolder.size() == depth &&
-        std::equal(m_lastFolder.cbegin(), m_lastFolder.cend(), components.cbegin())) {
-        return m_lastFolderDir;
-    }
-    QStringList folder = components.mid(0, depth);
-    const disk::TargetDir* found = openFolder(folder, status);
-    if (found) {
-        m_lastFolder = std::move(folder);
-        m_lastFolderDir = found;
-    }
-    return found;
-}
-
-const disk::TargetDir* Extraction::openFolder(const QStringList& folder, TargetStatus* status) {
-    if (const auto found = m_folders.find(folder); found != m_folders.end()) {
-        return &found->second;
-    }
-    if (m_folders.size() + std::size_t(folder.size()) > kMaxOpenFolders) {
-        m_folders.clear();
-        m_lastFolderDir = nullptr;
-        m_lastPlacedIn = nullptr;
-    }
-    // From the deepest folder already open, one component at a time, keeping each.
-    qsizetype depth = folder.size() - 1;
-    const disk::TargetDir* current = &m_root;
-    for (; depth > 0; --depth) {
-        if (const auto found = m_folders.find(folder.mid(0, depth)); found != m_folders.end()) {
-            current = &found->second;
-            break;
-        }
-    }
-    for (; depth < folder.size(); ++depth) {
-        disk::TargetDir child = current->openChild(folder.at(depth), -1, status);
-        if (*status != TargetStatus::Ok) {
-            return nullptr;
-        }
-        current = &(m_folders[folder.mid(0, depth + 1)] = std::move(child));
-    }
-    return current;
+const disk::TargetDir* Extraction::parentFolder(const QStringList& components, TargetStatus* status,
+                                                bool create) {
+    const std::size_t depth = components.isEmpty() ? 0 : std::size_t(components.size() - 1);
+    return m_folders.open(std::span(components.cbegin(), depth), create, status);
 }
 
 void Extraction::placedIn(const disk::TargetDir* folder) {
-    // Each add asks the kernel for the folder's file system: once per folder is enough.
-    if (folder != m_lastPlacedIn) {
+    // Each add asks the kernel for the folder's file system: once per file system in a row
+    // is enough.
+    const std::optional<FileId> id = folder->id();
+    if (!id || id->device != m_lastPlacedOn) {
         m_placed.add(folder->fd());
-        m_lastPlacedIn = folder;
+        m_lastPlacedOn = id ? std::optional(id->device) : std::nullopt;
     }
 }
 
@@ -411,11 +375,9 @@ void Extraction::makeDirectory(const Placing& item) {
         if (status == TargetStatus::Ok) {
             placedIn(parent);
             if (entry.hasModificationTime) {
-                m_folderTimes.emplace_back(path.components, entry.modificationTime);
+                m_folderTimes.emplace_back(item.index, entry.modificationTime);
             }
-        }
-        if (status == TargetStatus::Ok && m_folders.size() < kMaxOpenFolders) {
-            m_folders.emplace(path.components, std::move(made));
+            m_folders.hold(path.components, std::move(made));
         }
     }
     if (status != TargetStatus::Ok) {
@@ -424,11 +386,12 @@ void Extraction::makeDirectory(const Placing& item) {
 }
 
 void Extraction::setFolderTimes() {
-    for (const auto& [components, mtime] : m_folderTimes) {
+    for (const auto& [index, mtime] : m_folderTimes) {
+        const EntryPath path = sanitizeEntryName(m_directory.name(m_directory.entries[index]));
         TargetStatus status;
         // A time that cannot be set loses nothing of the content: not a skip.
-        if (const disk::TargetDir* parent = parentFolder(components, &status)) {
-            disk::setFolderTime(*parent, components.back(), mtime);
+        if (const disk::TargetDir* parent = parentFolder(path.components, &status, false)) {
+            disk::setFolderTime(*parent, path.components.back(), mtime);
         }
     }
 }
@@ -483,8 +446,7 @@ std::unique_ptr<disk::TempOutput> Extraction::receiveFile(const Placing& item,
     auto own = std::make_unique<disk::TempOutput>();
     FileOutput output(*this, *own, parent);
     DecodePipeline::Piece verdict = receive(&output, true);
-    // Made whole by the decoding thread, in the destination's top folder; `own` then stays
-    // unused.
+    // Made whole by the decoding thread, in the entry's folder; `own` then stays unused.
     const bool madeAhead = verdict.file != nullptr;
     std::unique_ptr<disk::TempOutput> file = madeAhead ? std::move(verdict.file) : std::move(own);
     if (madeAhead) {

@@ -5,29 +5,33 @@
 // content is decoded ahead on a worker thread (DecodePipeline); everything that touches
 // the destination, and every call to the sink, stays on the calling thread in entry order.
 
+#include "disk/extract_target.h"
+#include "disk/fd.h"
 #include "pipeline/decode_pipeline.h"
+#include "pipeline/folder_cache.h"
 #include "zip/entry_name.h"
 #include "zip/zip_directory.h"
-#include <velmarch/engine.h>
 
-#include "disk/extract_target.h"
+#include <velmarch/engine.h>
 
 #include <QElapsedTimer>
 #include <QFile>
 
 #include <atomic>
-#include <map>
 #include <memory>
+#include <optional>
 
 namespace archive_engine {
 
 class Extraction {
 public:
+    using SmallFiles = DecodePipeline::SmallFiles;
+
     // `memory` is used and, when empty, filled: the caller keeps it for the next call.
     // What is placed is recorded in `placed`, so that it can be made durable.
     Extraction(const ExtractionRequest& request, ExtractionSink& sink,
                const std::atomic<bool>& abortRequested, std::unique_ptr<DecodeMemory>& memory,
-               disk::DurableSet& placed);
+               disk::DurableSet& placed, SmallFiles smallFiles = SmallFiles::Shared);
     ~Extraction();
 
     Result run();
@@ -48,6 +52,7 @@ private:
     };
     // The entry being placed, with its name as text and as components.
     struct Placing {
+        std::size_t index;
         const ZipEntry& entry;
         QString name;
         EntryPath path;
@@ -74,11 +79,9 @@ private:
     bool archiveUnchanged() const;
 
     void extractEntry(const Selected& item);
-    // The folder holding an entry, opened (and created) below the destination.
-    const disk::TargetDir* parentFolder(const QStringList& components, disk::TargetStatus* status);
-    // The folder with these components below the destination, opened (and created) from
-    // the deepest one already open.
-    const disk::TargetDir* openFolder(const QStringList& folder, disk::TargetStatus* status);
+    // The folder holding an entry, opened (and, with `create`, made) below the destination.
+    const disk::TargetDir* parentFolder(const QStringList& components, disk::TargetStatus* status,
+                                        bool create = true);
     // Remembers the file system of a folder something was placed in.
     void placedIn(const disk::TargetDir* folder);
     void makeDirectory(const Placing& item);
@@ -97,6 +100,9 @@ private:
 
     friend class FileOutput;
 
+    // Open folders kept at once by the writing side; each holds a file descriptor.
+    static constexpr std::size_t kFoldersHeld = 64;
+
     const ExtractionRequest& m_request;
     ExtractionSink& m_sink;
     const std::atomic<bool>& m_abortRequested;
@@ -105,25 +111,24 @@ private:
     std::optional<FileId> m_archiveRead;
 
     QString m_destinationHost;
-    QFile m_archiveFile; // kept open to see changes to the archive
+    const SmallFiles m_smallFiles;
+    // Kept open to see changes to the archive. The archive's reader, handed to the
+    // decoding thread, has a descriptor of its own.
+    disk::Fd m_archiveFd;
+    std::unique_ptr<QFile> m_archiveReader;
     std::optional<disk::FileStamp> m_archiveStamp;
     ZipDirectory m_directory;
     disk::TargetDir m_root;
     // Declared after the archive and its directory: it is stopped before they go away.
     std::unique_ptr<DecodePipeline> m_pipeline;
 
-    // Folders opened so far, by their components below the destination: archives often
-    // alternate between a few folders. We never remove or rename anything, so a folder
+    // The folders entries are placed in. We never remove or rename anything, so a folder
     // once opened stays the one its path names.
-    std::map<QStringList, disk::TargetDir> m_folders;
-    // The folder of the last entry placed, and the last folder told to m_placed (both in
-    // m_folders or the root; reset when m_folders is emptied): consecutive entries mostly
-    // share their folder.
-    QStringList m_lastFolder;
-    const disk::TargetDir* m_lastFolderDir = nullptr;
-    const disk::TargetDir* m_lastPlacedIn = nullptr;
-    // Folder entries with a time of their own, by their components below the destination.
-    std::vector<std::pair<QStringList, std::int64_t>> m_folderTimes;
+    FolderCache m_folders{m_root, kFoldersHeld};
+    std::optional<std::uint64_t> m_lastPlacedOn; // the file system last told to m_placed
+    // Folder entries with a time of their own, by their index: their names are decoded
+    // again at the end rather than held.
+    std::vector<std::pair<std::size_t, std::int64_t>> m_folderTimes;
 
     std::uint64_t m_totalBytes = 0;
     std::uint64_t m_doneBytes = 0;
