@@ -17,7 +17,7 @@ cmake --build "$build" --target velmarch_engine_fuzzer -j"$(nproc)"
 mkdir -p fuzz-out/corpus fuzz-out/seeds
 python3 fuzz/make_seeds.py fuzz-out/seeds
 # Archives of every method the engine reads, as other tools write them.
-cp tests/app/archive_engine/data/*.zip fuzz-out/seeds/
+cp tests/engine/data/*.zip fuzz-out/seeds/
 cd fuzz-out
 QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
     "../$build/fuzz/velmarch_engine_fuzzer" -max_total_time="$seconds" -jobs="$jobs" \

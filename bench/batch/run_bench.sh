@@ -63,7 +63,7 @@ if [[ "$cache" == cold && ! -w /proc/sys/vm/drop_caches ]]; then
 fi
 
 batch="$build/app/velmarch-batch"
-extract="$build/app/archive_engine/velmarch-extract"
+extract="$build/engine/velmarch-extract"
 if [[ -z "$tools" ]]; then
     [[ -x "$batch" ]] && tools+="velmarch "
     [[ -x "$extract" ]] && ((!delete)) && tools+="extract "

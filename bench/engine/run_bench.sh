@@ -9,7 +9,7 @@ build="${1:-$here/../../build}"
 corpus="${2:-/tmp/velmarch-engine-corpus}"
 runs="${3:-5}"
 work="${4:-/tmp/velmarch-engine-bench}"
-tool="$build/app/archive_engine/velmarch-extract"
+tool="$build/engine/velmarch-extract"
 
 [[ -x "$tool" ]] || { echo "no $tool: build the velmarch-extract target first" >&2; exit 1; }
 if [[ ! -d "$corpus" ]] || [[ -z "$(ls "$corpus"/*.zip 2>/dev/null)" ]]; then
