@@ -24,7 +24,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 def tools(builds):
     listed = []
     for label, build in builds:
-        exe = os.path.join(build, "app", "archive_engine", "velmarch-extract")
+        # Where the tool lives in this build, and where builds before 2026-12-08 had it.
+        places = [os.path.join(build, "engine", "velmarch-extract"),
+                  os.path.join(build, "app", "archive_engine", "velmarch-extract")]
+        exe = next((place for place in places if os.access(place, os.X_OK)), places[0])
         if not os.access(exe, os.X_OK):
             sys.exit("build the velmarch-extract target first (%s)" % exe)
         listed.append((label, lambda archive, out, exe=exe: [exe, out, archive]))

@@ -1,0 +1,104 @@
+// Entries far deeper than any real tree: what they cost must not grow with the square of
+// their depth, nor hold a descriptor per level, and an entry the host cannot hold must not
+// take the archive's other entries with it.
+
+#include "tests/support/test_drives.h"
+#include "tests/support/zip_builder.h"
+
+#include <velmarch/engine.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <filesystem>
+
+namespace archive_engine {
+namespace {
+
+struct Recorder : ExtractionSink {
+    void progress(int) override {}
+    void entryStarted(const QString&) override {}
+    void skipped(const QString& name, SkipReason reason) override {
+        skips.emplace_back(name, reason);
+    }
+    bool createDestination() override { return true; }
+    std::vector<std::pair<QString, SkipReason>> skips;
+};
+
+// Lowers the soft limit on open descriptors to a few more than are open now, for the
+// test's duration.
+class DescriptorLimit {
+public:
+    explicit DescriptorLimit(rlim_t spare) {
+        ::getrlimit(RLIMIT_NOFILE, &m_saved);
+        const auto open = std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                        std::filesystem::directory_iterator());
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = rlim_t(open) + spare;
+        m_set = ::setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }
+    bool set() const { return m_set; }
+
+private:
+    rlimit m_saved{};
+    bool m_set = false;
+};
+
+std::size_t filesBelow(const QString& dir) {
+    std::size_t count = 0;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(dir.toStdString())) {
+        count += item.is_regular_file() && !item.is_symlink() ? 1 : 0;
+    }
+    return count;
+}
+
+TEST(DeepEntries, ExtractWithAFewDescriptorsBesideOrdinaryOnes) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // Deep enough for a descriptor per level to run out many times over, shallow enough
+    // for the checks below to name the files by path.
+    QByteArray deep;
+    for (int i = 0; i < 1500; ++i) {
+        deep += "a/";
+    }
+    testsupport::RawZip zip;
+    zip.add(testsupport::RawZip::stored("first.txt", "first"));
+    zip.add(testsupport::RawZip::stored(deep + "leaf.txt", "deep"));
+    // A folder entry with a time at that depth, a link beside the leaf, and a second
+    // leaf below a sibling folder: each walks the whole depth again.
+    zip.add(testsupport::RawZip::stored(deep + "b/", ""));
+    testsupport::RawZip::Entry link = testsupport::RawZip::stored(deep + "link", "leaf.txt");
+    link.versionMadeBy = (3 << 8) | 20;
+    link.externalAttributes = 0120777u << 16;
+    zip.add(link);
+    zip.add(testsupport::RawZip::deflated(deep + "b/other.txt", "other"));
+    zip.add(testsupport::RawZip::stored("last.txt", "last"));
+    const QString archive = dir.filePath("a.zip");
+    zip.write(archive);
+
+    ExtractionRequest request;
+    request.archive = archive;
+    request.destination = dir.filePath("out");
+    Recorder sink;
+    Engine engine;
+    Result result;
+    {
+        const DescriptorLimit limit(48);
+        ASSERT_TRUE(limit.set());
+        result = engine.extract(request, sink);
+    }
+    EXPECT_EQ(result, Success);
+    EXPECT_TRUE(sink.skips.empty());
+    EXPECT_EQ(filesBelow(dir.filePath("out")), 4u);
+    const QString leafFolder = dir.filePath("out/") + QString::fromUtf8(deep);
+    EXPECT_EQ(testsupport::readFile(leafFolder + "b/other.txt"), "other");
+    EXPECT_EQ(QFile::symLinkTarget(leafFolder + "link"), leafFolder + "leaf.txt");
+}
+
+} // namespace
+} // namespace archive_engine
