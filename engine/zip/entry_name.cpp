@@ -21,7 +21,52 @@ constexpr char16_t kCp437High[128] = {
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
+// Whether `raw` is UTF-8 as the standard defines it (shortest forms, no surrogates, nothing
+// above U+10FFFF) with at least one sequence beyond ASCII.
+bool isNonAsciiUtf8(QByteArrayView raw) {
+    bool nonAscii = false;
+    for (qsizetype i = 0; i < raw.size();) {
+        const auto lead = static_cast<unsigned char>(raw[i]);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        nonAscii = true;
+        int length = 0;
+        char32_t min = 0;
+        char32_t code = 0;
+        if ((lead & 0xE0) == 0xC0) {
+            length = 2, min = 0x80, code = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, min = 0x800, code = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, min = 0x10000, code = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > raw.size()) {
+            return false;
+        }
+        for (int k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(raw[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
+        }
+        i += length;
+    }
+    return nonAscii;
+}
+
 } // namespace
+
+QString decodeUnflaggedName(QByteArrayView raw) {
+    return isNonAsciiUtf8(raw) ? QString::fromUtf8(raw) : decodeCp437(raw);
+}
 
 QString decodeCp437(QByteArrayView raw) {
     QString text;

@@ -12,6 +12,11 @@ namespace archive_engine {
 
 // CP437, the code page of names that do not carry the UTF-8 flag.
 QString decodeCp437(QByteArrayView raw);
+// A name without the UTF-8 flag or a Unicode path field: many writers store UTF-8 without
+// saying so, and bytes that are strictly valid UTF-8 with a non-ASCII sequence in them are
+// almost never meant as CP437 (box-drawing and accented letters in that pattern), so
+// those are read as UTF-8; anything else as CP437. Decided per name.
+QString decodeUnflaggedName(QByteArrayView raw);
 
 struct EntryPath {
     bool safe = false;

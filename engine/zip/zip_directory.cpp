@@ -637,10 +637,10 @@ QString ZipDirectory::name(const ZipEntry& entry) const {
     case ZipEntry::NameText::UnicodeField:
         return QString::fromUtf8(QByteArrayView(names).sliced(
             qsizetype(entry.nameOffset) + entry.nameLength, entry.unicodeLength));
-    case ZipEntry::NameText::Cp437:
+    case ZipEntry::NameText::Unflagged:
         break;
     }
-    return decodeCp437(rawName(entry));
+    return decodeUnflaggedName(rawName(entry));
 }
 
 ZipDirectory readZipDirectory(QFile& archive) {

@@ -24,7 +24,7 @@ namespace archive_engine {
 struct ZipEntry {
     // How the name is turned into text.
     enum class NameText : std::uint8_t {
-        Cp437,
+        Unflagged,    // UTF-8 where it reads as such with non-ASCII text, else CP437
         Utf8,         // flagged as UTF-8
         UnicodeField, // the UTF-8 text of a Unicode path field, stored after the raw name
     };
@@ -44,7 +44,7 @@ struct ZipEntry {
     std::uint16_t method = 0;
     std::uint16_t nameLength = 0;    // the raw name's bytes
     std::uint16_t unicodeLength = 0; // with NameText::UnicodeField, the text's bytes after it
-    NameText nameText = NameText::Cp437;
+    NameText nameText = NameText::Unflagged;
     // False when no local header is where the central entry points: that entry cannot be
     // read. A local header that is there but disagrees refuses the whole archive instead.
     bool dataIntact = false;
@@ -98,7 +98,8 @@ struct ZipDirectory {
     QByteArrayView rawName(const ZipEntry& entry) const {
         return QByteArrayView(names).sliced(qsizetype(entry.nameOffset), entry.nameLength);
     }
-    // The name as text: UTF-8 when flagged (or from a Unicode path field), else CP437.
+    // The name as text: UTF-8 when flagged (or from a Unicode path field); else as
+    // decodeUnflaggedName() reads it.
     // Decoded on each call, when the entry is placed: most entries never need it twice.
     QString name(const ZipEntry& entry) const;
 };

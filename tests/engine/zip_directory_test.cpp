@@ -171,7 +171,7 @@ QByteArray unicodePath(const QByteArray& text, std::uint32_t nameCrc) {
 // every length, so that headers, names and extra fields fall across the window's edges;
 // names of each kind, kept in one buffer, come back as stored and as text.
 TEST(ZipDirectoryTest, ManyNamesOfEachKindReadThroughTheWindow) {
-    enum Kind { Cp437, Utf8Flag, UnicodeField, StaleUnicodeField };
+    enum Kind { Cp437, Utf8Flag, UnicodeField, StaleUnicodeField, UnflaggedUtf8, KindCount };
     struct Written {
         QByteArray raw;
         QString text;
@@ -183,7 +183,7 @@ TEST(ZipDirectoryTest, ManyNamesOfEachKindReadThroughTheWindow) {
         const QByteArray stem = "d" + QByteArray::number(i % 13) + "/" +
                                 QByteArray((i * 37) % 700, char('a' + i % 26)) + number;
         RawZip::Entry e = RawZip::stored("", "content " + number);
-        switch (Kind(i % 4)) {
+        switch (Kind(i % KindCount)) {
         case Cp437:
             e.name = stem + "\x81\xE1.txt";
             written.push_back({e.name, QString::fromLatin1(stem) + QString::fromUtf8("üß.txt")});
@@ -196,13 +196,19 @@ TEST(ZipDirectoryTest, ManyNamesOfEachKindReadThroughTheWindow) {
         case UnicodeField:
         case StaleUnicodeField: {
             e.name = stem + "\x82.txt";
-            const bool stale = i % 4 == StaleUnicodeField;
+            const bool stale = i % KindCount == StaleUnicodeField;
             const std::uint32_t crc = testsupport::crc32Of(e.name) ^ (stale ? 1u : 0u);
             e.centralExtra = unicodePath(stem + "\xE2\x82\xAC.txt", crc);
             written.push_back(
                 {e.name, QString::fromLatin1(stem) + QString::fromUtf8(stale ? "é.txt" : "€.txt")});
             break;
         }
+        case UnflaggedUtf8:
+            e.name = stem + "Ãâ¬.txt";
+            written.push_back({e.name, QString::fromLatin1(stem) + QString::fromUtf8("Ü€.txt")});
+            break;
+        case KindCount:
+            break;
         }
         e.centralExtra += extraField(0xCAFE, QByteArray((i * 53) % 900, 'x'));
         zip.add(e);
