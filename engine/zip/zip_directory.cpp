@@ -148,7 +148,10 @@ private:
 struct EndRecord {
     std::uint64_t entries = 0;
     std::uint64_t directorySize = 0;
-    std::uint64_t directoryOffset = 0;
+    std::uint64_t directoryOffset = 0; // where it really is: with `prefix` added
+    // Bytes put before the archive without its offsets being adjusted (a self-extractor's
+    // stub before "zip -A"): every offset it states is short by this many.
+    std::uint64_t prefix = 0;
 };
 
 // A 32-bit field agrees with its ZIP64 value when it repeats it or is saturated.
@@ -219,11 +222,36 @@ Problem readEndRecord(QFile& file, QByteArrayView record, std::uint64_t pos, End
     if (entriesOnThisDisk != end->entries) {
         return Problem::CountMismatch;
     }
-    if (end->directoryOffset > directoryEnd ||
-        end->directorySize != directoryEnd - end->directoryOffset) {
+    if (end->directorySize > directoryEnd) {
         return Problem::DirectoryMisplaced;
     }
+    const std::uint64_t directoryStart = directoryEnd - end->directorySize;
+    if (end->directoryOffset == directoryStart) {
+        return Problem::None;
+    }
+    // Offsets short by a prefix are read shifted only where that is the one reading: a
+    // 32-bit archive with entries, its directory where the shift puts it and nothing that
+    // looks like a directory where the record itself says.
+    if (end->directoryOffset > directoryStart || directoryEnd != pos || end->entries == 0 ||
+        signatureAt(readAt(file, directoryStart, 4)) != kCentralHeader ||
+        signatureAt(readAt(file, end->directoryOffset, 4)) == kCentralHeader) {
+        return Problem::DirectoryMisplaced;
+    }
+    end->prefix = directoryStart - end->directoryOffset;
+    end->directoryOffset = directoryStart;
     return Problem::None;
+}
+
+// Every entry where the prefix puts it, and none where its offset alone says: otherwise
+// the archive reads two ways, or only partly one way.
+bool shiftedThroughout(QFile& file, const ZipDirectory& dir, std::uint64_t prefix) {
+    for (const ZipEntry& e : dir.entries) {
+        if (!e.dataIntact ||
+            signatureAt(readAt(file, e.localHeaderOffset - prefix, 4)) == kLocalHeader) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Whether the end-record signature at `pos` is a record of its own: one that a reader
@@ -692,9 +720,18 @@ ZipDirectory readZipDirectory(QFile& archive) {
     if (const Problem problem = readCentralHeaders(archive, end, &dir); problem != Problem::None) {
         return refuse(dir, problem);
     }
+    for (ZipEntry& e : dir.entries) {
+        if (e.localHeaderOffset > std::uint64_t(fileSize) - end.prefix) {
+            return refuse(dir, Problem::DirectoryMisplaced);
+        }
+        e.localHeaderOffset += end.prefix;
+    }
     if (const Problem problem = LocalWalk(archive, dir, end.directoryOffset).run();
         problem != Problem::None) {
         return refuse(dir, problem);
+    }
+    if (end.prefix != 0 && !shiftedThroughout(archive, dir, end.prefix)) {
+        return refuse(dir, Problem::DirectoryMisplaced);
     }
     dir.status = ZipDirectory::Ok;
     dir.problem = Problem::None;

@@ -204,7 +204,7 @@ TEST(ZipDirectoryTest, ManyNamesOfEachKindReadThroughTheWindow) {
             break;
         }
         case UnflaggedUtf8:
-            e.name = stem + "Ãâ¬.txt";
+            e.name = stem + "\xC3\x9C\xE2\x82\xAC.txt";
             written.push_back({e.name, QString::fromLatin1(stem) + QString::fromUtf8("Ü€.txt")});
             break;
         case KindCount:
@@ -265,9 +265,17 @@ struct Case {
     std::function<void(Archive&)> change;
 };
 
-ZipDirectory readArchive(const Case& c, Archive* archive, QByteArray* bytes) {
+// A self-extractor's stub, put before an archive whose offsets were not adjusted for it.
+const QByteArray kStub = QByteArray("\x7F"
+                                    "ELF",
+                                    4) +
+                         QByteArray(1000, '\x90');
+
+// With a `prefix`, the archive's bytes follow it with their offsets unchanged.
+ZipDirectory readArchive(const Case& c, Archive* archive, QByteArray* bytes,
+                         const QByteArray& prefix = {}) {
     c.change(*archive);
-    *bytes = archive->zip().bytes();
+    *bytes = prefix + archive->zip().bytes();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.zip"));
     QFile out(path);
@@ -451,13 +459,18 @@ TEST(ZipDirectoryTest, ArchivesThatContradictThemselvesAreRefused) {
           }},
          ZipDirectory::Overlapping, Problem::SharedBytes},
     };
-    for (const Refusal& r : refusals) {
-        SCOPED_TRACE(r.c.label);
-        Archive archive;
-        QByteArray bytes;
-        const ZipDirectory read = readArchive(r.c, &archive, &bytes);
-        EXPECT_EQ(read.status, r.status);
-        EXPECT_EQ(read.problem, r.problem);
+    // Behind a stub, read with every offset shifted, each is refused just the same; a
+    // ZIP64 archive's offsets are never read shifted.
+    for (const QByteArray& prefix : {QByteArray(), kStub}) {
+        for (const Refusal& r : refusals) {
+            SCOPED_TRACE(r.c.label + std::string(prefix.isEmpty() ? "" : ", behind a stub"));
+            Archive archive;
+            QByteArray bytes;
+            const ZipDirectory read = readArchive(r.c, &archive, &bytes, prefix);
+            const bool neverShifted = !prefix.isEmpty() && archive.zip64;
+            EXPECT_EQ(read.status, neverShifted ? ZipDirectory::Damaged : r.status);
+            EXPECT_EQ(read.problem, neverShifted ? Problem::DirectoryMisplaced : r.problem);
+        }
     }
 }
 
@@ -516,23 +529,69 @@ TEST(ZipDirectoryTest, ConsistentArchivesAreRead) {
          }},
         {"no entries", [](Archive& a) { a.entries.clear(); }},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.label);
-        Archive archive;
-        QByteArray bytes;
-        const ZipDirectory read = readArchive(c, &archive, &bytes);
-        ASSERT_EQ(read.status, ZipDirectory::Ok);
-        ASSERT_EQ(read.entries.size(), archive.entries.size());
-        for (const archive_engine::ZipEntry& e : read.entries) {
-            SCOPED_TRACE(read.name(e).toStdString());
-            const auto written =
-                std::find_if(archive.entries.begin(), archive.entries.end(),
-                             [&](const RawZip::Entry& w) { return w.name == read.rawName(e); });
-            ASSERT_NE(written, archive.entries.end());
-            EXPECT_TRUE(e.dataIntact);
-            EXPECT_EQ(bytes.mid(qsizetype(e.dataOffset), qsizetype(e.compressedSize)),
-                      written->data);
+    // Behind a stub with its offsets unadjusted, a 32-bit archive with entries is read
+    // shifted, with each entry's data found where it really is.
+    for (const QByteArray& prefix : {QByteArray(), kStub})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.label + std::string(prefix.isEmpty() ? "" : ", behind a stub"));
+            Archive archive;
+            QByteArray bytes;
+            const ZipDirectory read = readArchive(c, &archive, &bytes, prefix);
+            if (!prefix.isEmpty() && (archive.zip64 || archive.entries.empty())) {
+                EXPECT_EQ(read.problem, Problem::DirectoryMisplaced);
+                continue;
+            }
+            ASSERT_EQ(read.status, ZipDirectory::Ok);
+            ASSERT_EQ(read.entries.size(), archive.entries.size());
+            for (const archive_engine::ZipEntry& e : read.entries) {
+                SCOPED_TRACE(read.name(e).toStdString());
+                const auto written =
+                    std::find_if(archive.entries.begin(), archive.entries.end(),
+                                 [&](const RawZip::Entry& w) { return w.name == read.rawName(e); });
+                ASSERT_NE(written, archive.entries.end());
+                EXPECT_TRUE(e.dataIntact);
+                EXPECT_EQ(bytes.mid(qsizetype(e.dataOffset), qsizetype(e.compressedSize)),
+                          written->data);
+            }
         }
+}
+
+// Offsets short by a stub are read shifted only where that is the one reading of the
+// archive: every entry where the shift puts it, and nothing where its offset alone says.
+TEST(ZipDirectoryTest, AShiftThatOnlyPartlyFitsIsRefused) {
+    const Case plain = {"", [](Archive&) {}};
+    Archive archive;
+    QByteArray bytes;
+    readArchive(plain, &archive, &bytes, kStub);
+    // The third central header's offset, adjusted as if it alone had been fixed.
+    const qsizetype third = bytes.lastIndexOf(QByteArray("PK\x01\x02", 4));
+    QByteArray partly = bytes;
+    const qsizetype field = third + 42;
+    std::uint32_t offset = 0;
+    for (int i = 0; i < 4; ++i) {
+        offset |= std::uint32_t(std::uint8_t(partly[field + i])) << (8 * i);
+    }
+    offset += std::uint32_t(kStub.size());
+    for (int i = 0; i < 4; ++i) {
+        partly[field + i] = char(offset >> (8 * i));
+    }
+    // A stub that holds a local header where the second entry's offset alone points.
+    const QByteArray localSignature("PK\x03\x04", 4);
+    const qsizetype second = bytes.indexOf(localSignature, kStub.size() + 4) - kStub.size();
+    QByteArray twoWays = bytes;
+    twoWays.replace(second, 4, localSignature);
+    for (const auto& [label, data] : {std::pair{"one entry adjusted", partly},
+                                      std::pair{"a local header where the offset says", twoWays}}) {
+        SCOPED_TRACE(label);
+        QTemporaryDir dir;
+        QFile out(dir.filePath("a.zip"));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(data) == data.size());
+        out.close();
+        QFile file(out.fileName());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const ZipDirectory read = archive_engine::readZipDirectory(file);
+        EXPECT_EQ(read.status, ZipDirectory::Damaged);
+        EXPECT_EQ(read.problem, Problem::DirectoryMisplaced);
     }
 }
 
