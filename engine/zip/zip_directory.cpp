@@ -86,6 +86,16 @@ std::uint32_t signatureAt(QByteArrayView bytes) {
     return r.has(4) ? r.u32() : 0;
 }
 
+// Whether a central name is the local one read as CP437 and written back as UTF-8 with the
+// flag, as a writer that appends to an archive does with the names already there. Both
+// then read as the same text (ASCII, separators included, is the same in both), so this
+// is one name stated twice, not two.
+bool reencodedFromCp437(QByteArrayView local, std::uint16_t localFlags, QByteArrayView central,
+                        std::uint16_t centralFlags) {
+    return (centralFlags & kUtf8) && !(localFlags & kUtf8) && local != central &&
+           decodeCp437(local).toUtf8() == central;
+}
+
 bool isAscii(QByteArrayView bytes) {
     return std::all_of(bytes.begin(), bytes.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -577,8 +587,9 @@ private:
         }
         const QByteArrayView name = header.sliced(kLocalHeaderSize, nameLength);
         const std::uint16_t differing = flags ^ e.flags;
-        if (name != m_dir.rawName(e) || method != e.method || (differing & kReadingFlags) ||
-            ((differing & kUtf8) && !isAscii(name))) {
+        const bool reencoded = reencodedFromCp437(name, flags, m_dir.rawName(e), e.flags);
+        if ((name != m_dir.rawName(e) && !reencoded) || method != e.method ||
+            (differing & kReadingFlags) || ((differing & kUtf8) && !isAscii(name) && !reencoded)) {
             return Problem::LocalHeaderMismatch;
         }
         if (compressed == kSaturated32 || uncompressed == kSaturated32) {

@@ -266,10 +266,7 @@ struct Case {
 };
 
 // A self-extractor's stub, put before an archive whose offsets were not adjusted for it.
-const QByteArray kStub = QByteArray("\x7F"
-                                    "ELF",
-                                    4) +
-                         QByteArray(1000, '\x90');
+const QByteArray kStub = QByteArray(1, '\x7F') + "ELF" + QByteArray(1000, '\x90');
 
 // With a `prefix`, the archive's bytes follow it with their offsets unchanged.
 ZipDirectory readArchive(const Case& c, Archive* archive, QByteArray* bytes,
@@ -401,6 +398,21 @@ TEST(ZipDirectoryTest, ArchivesThatContradictThemselvesAreRefused) {
               e.local.flags = 0;
           })},
          ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
+        // "é" in CP437, re-encoded as if it had been "ü".
+        {{"a flagged central name re-encoded from other local bytes",
+          middle([](RawZip::Entry& e) {
+              e.name = "b\xC3\xBC.txt";
+              e.flags = 0x0800;
+              e.local.name = "b\x82.txt";
+              e.local.flags = 0;
+          })},
+         ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
+        {{"a re-encoded central name without the UTF-8 flag",
+          middle([](RawZip::Entry& e) {
+              e.name = "b\xC3\xA9.txt";
+              e.local.name = "b\x82.txt";
+          })},
+         ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
         {{"local CRC differs", middle([](RawZip::Entry& e) { e.local.crc = e.crc ^ 1; })},
          ZipDirectory::Damaged, Problem::LocalHeaderMismatch},
         {{"local compressed size differs",
@@ -523,6 +535,13 @@ TEST(ZipDirectoryTest, ConsistentArchivesAreRead) {
         {"the UTF-8 flag differs on an ASCII name",
          all([](RawZip::Entry& e) { e.local.flags = 0x0800; })},
         {"deflate option bits differ", all([](RawZip::Entry& e) { e.local.flags = 0x0006; })},
+        // An appending writer read the old local name as CP437 and wrote it back as UTF-8.
+        {"a central name re-encoded from the local CP437 bytes", all([](RawZip::Entry& e) {
+             e.local.name = e.name + "\x82";
+             e.name += "\xC3\xA9";
+             e.flags = 0x0800;
+             e.local.flags = 0;
+         })},
         {"central headers in another order than the local ones",
          [](Archive& a) {
              a.directories = {listing({2, 0, 1})};
