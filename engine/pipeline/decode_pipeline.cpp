@@ -172,7 +172,7 @@ void DecodePipeline::work() {
             }
         }
         if (m_jobs[job].small && makesFileAhead()) {
-            if (std::optional<Piece> verdict = writeJob(*m_jobs[job].entry)) {
+            if (std::optional<Piece> verdict = writeJob(job)) {
                 put(job, std::move(*verdict));
                 continue;
             }
@@ -200,18 +200,28 @@ bool DecodePipeline::makesFileAhead() {
     return m_unnamedFiles && writerBehind();
 }
 
-std::optional<DecodePipeline::Piece> DecodePipeline::writeJob(const ZipEntry& entry) {
+std::optional<DecodePipeline::Piece> DecodePipeline::writeJob(std::size_t job) {
+    const ZipEntry& entry = *m_jobs[job].entry;
     // The writing side found the name safe before it made this a job.
     const EntryPath path = sanitizeEntryName(m_directory.name(entry));
     if (path.components.isEmpty()) {
         return std::nullopt;
     }
+    const auto folderPath =
+        std::span(path.components.cbegin(), std::size_t(path.components.size() - 1));
+    if (!m_missingFolder.isNull() && FolderCache::isKeyOf(m_missingFolder, folderPath)) {
+        if (!writerPassed(m_missingSince)) {
+            return std::nullopt;
+        }
+        m_missingFolder = QString();
+    }
     disk::TargetStatus status;
-    const disk::TargetDir* folder =
-        m_folders.open(std::span(path.components.cbegin(), std::size_t(path.components.size() - 1)),
-                       false, &status);
+    const disk::TargetDir* folder = m_folders.open(folderPath, false, &status);
     if (!folder) {
-        return std::nullopt; // not made yet, or not a real folder: the writing side tells
+        // Not made yet, or not a real folder: the writing side tells.
+        m_missingFolder = FolderCache::keyOf(folderPath);
+        m_missingSince = job;
+        return std::nullopt;
     }
     std::unique_ptr<disk::TempOutput> file;
     try {
@@ -248,6 +258,11 @@ std::optional<DecodePipeline::Piece> DecodePipeline::writeJob(const ZipEntry& en
     }
     verdict.file = std::move(file);
     return verdict;
+}
+
+bool DecodePipeline::writerPassed(std::size_t job) {
+    const std::lock_guard lock(m_mutex);
+    return m_current > job;
 }
 
 bool DecodePipeline::writerBehind() {

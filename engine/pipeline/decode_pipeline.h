@@ -116,7 +116,9 @@ private:
     // Decodes a small job into a file of its own, in its folder; the verdict carries it.
     // Nothing, and nothing read, when no file can be made there: the job then comes as
     // content.
-    std::optional<Piece> writeJob(const ZipEntry& entry);
+    std::optional<Piece> writeJob(std::size_t job);
+    // Whether the writing side is done with job `job` (and so has made its folder).
+    bool writerPassed(std::size_t job);
     // Whether the writing side has a batch of work waiting already.
     bool writerBehind();
     // Waits for room, then queues a piece of job `job`; false when the job is no longer
@@ -143,6 +145,10 @@ private:
     // The worker's alone: the destination and the folders it made files in.
     const disk::TargetDir m_root;
     FolderCache m_folders;
+    // A folder found missing, not asked for again until the writing side is past the job
+    // that found it so: it makes the folder no earlier than that job.
+    QString m_missingFolder;
+    std::size_t m_missingSince = 0;
     bool m_unnamedFiles = true;      // false once the destination turned out to lack them
     std::shared_ptr<char> m_filling; // the chunk buffer pieces are cut from (worker)
     std::size_t m_filled = 0;

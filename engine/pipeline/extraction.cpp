@@ -546,6 +546,7 @@ void Extraction::skipForTarget(const QString& name, TargetStatus status) {
     case TargetStatus::Ok:
     case TargetStatus::NotADirectory:
     case TargetStatus::Unsupported:
+    case TargetStatus::NameTooLong:
     case TargetStatus::Failed:
         skip(name, SkipCannotOpen);
         break;

@@ -63,17 +63,28 @@ const disk::TargetDir* FolderCache::open(std::span<const QString> folder, bool c
     }
     qsizetype depth = base ? base->depth : 0;
     const disk::TargetDir* from = base ? &base->dir : &m_root;
+    // The folder above the one asked for is kept too, when this walk opened it: siblings
+    // follow one another, and a folder that is not there yet is asked for again.
+    disk::TargetDir parent;
     disk::TargetDir current;
+    const auto keepParent = [&](qsizetype parentDepth, disk::TargetDir dir) {
+        if (dir.isOpen()) {
+            keep(keyOf(folder.first(std::size_t(parentDepth))), parentDepth, std::move(dir));
+        }
+    };
     for (; depth < qsizetype(folder.size()); ++depth) {
         const QString& name = folder[std::size_t(depth)];
         disk::TargetDir next =
             create ? from->openChild(name, -1, status) : from->openExistingChild(name, status);
         if (*status != disk::TargetStatus::Ok) {
+            keepParent(depth, std::move(current));
             return nullptr;
         }
+        parent = std::move(current);
         current = std::move(next);
         from = &current;
     }
+    keepParent(depth - 1, std::move(parent));
     return keep(key, depth, std::move(current));
 }
 

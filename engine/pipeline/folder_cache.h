@@ -35,6 +35,10 @@ public:
 
     std::size_t held() const { return m_held.size(); }
 
+    // A folder's components joined with "/", which no component holds: one text per folder.
+    static QString keyOf(std::span<const QString> folder);
+    static bool isKeyOf(const QString& key, std::span<const QString> folder);
+
 private:
     struct Held {
         QString key; // the components joined with "/", which no component holds
@@ -43,8 +47,6 @@ private:
         std::uint64_t lastUse = 0;
     };
 
-    static QString keyOf(std::span<const QString> folder);
-    static bool isKeyOf(const QString& key, std::span<const QString> folder);
     const disk::TargetDir* keep(QString key, qsizetype depth, disk::TargetDir dir);
 
     const disk::TargetDir& m_root;
