@@ -2,6 +2,7 @@
 
 #include <lzma.h>
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <sys/stat.h>
@@ -68,9 +69,8 @@ TEST_F(EngineTest, ExtractsEachMethodIntact) {
             .addFile("empty.txt", {}, options)
             .write(archivePath());
         const QString dir = QStringLiteral("out_") + c.label;
-        const Outcome out = extract("t:\\" + dir);
-        EXPECT_EQ(out.result, ArchiveEngine::Success);
-        EXPECT_EQ(out.finished, ArchiveEngine::Success);
+        const Outcome out = extract(dir);
+        EXPECT_EQ(out.result, archive_engine::Success);
         EXPECT_TRUE(out.skips.empty());
         const std::map<QString, QByteArray> expected = {{"text.txt", text},
                                                         {"deep", "<dir>"},
@@ -108,7 +108,7 @@ TEST_F(EngineTest, DecodesLzmaXzAndLargeDeflateStreams) {
     xz.data = xzZipData(other);
     RawZip().add(lzma).add(wide).add(xz).add(RawZip::deflated("big.txt", big)).write(archivePath());
     const Outcome out = extract();
-    EXPECT_EQ(out.result, ArchiveEngine::Success);
+    EXPECT_EQ(out.result, archive_engine::Success);
     EXPECT_TRUE(out.skips.empty());
     const std::map<QString, QByteArray> expected = {{"packed.lzma.txt", small},
                                                     {"wide.lzma.bin", half + half},
@@ -125,7 +125,7 @@ TEST_F(EngineTest, ReadsZip64Records) {
         .zip64()
         .write(archivePath());
     const Outcome out = extract();
-    EXPECT_EQ(out.result, ArchiveEngine::Success);
+    EXPECT_EQ(out.result, archive_engine::Success);
     const std::map<QString, QByteArray> expected = {{"one.txt", content},
                                                     {"two.txt", content + "2"}};
     EXPECT_EQ(treeOf(outPath()), expected);
@@ -134,7 +134,7 @@ TEST_F(EngineTest, ReadsZip64Records) {
 TEST_F(EngineTest, EmptyArchiveHasNothingToExtract) {
     RawZip().write(archivePath());
     const Outcome out = extract();
-    EXPECT_EQ(out.result, ArchiveEngine::NothingToExtract);
+    EXPECT_EQ(out.result, archive_engine::NothingToExtract);
     EXPECT_EQ(out.progress, (std::vector<int>{0, 100}));
     EXPECT_TRUE(treeOf(outPath()).empty());
 }
@@ -142,7 +142,7 @@ TEST_F(EngineTest, EmptyArchiveHasNothingToExtract) {
 TEST_F(EngineTest, DirectoryEntriesCreateDirectories) {
     ZipBuilder().addDirectory("a/").addDirectory("a/b/").addDirectory("c\\").write(archivePath());
     const Outcome out = extract();
-    EXPECT_EQ(out.result, ArchiveEngine::Success);
+    EXPECT_EQ(out.result, archive_engine::Success);
     const std::map<QString, QByteArray> expected = {
         {"a", "<dir>"}, {"a/b", "<dir>"}, {"c", "<dir>"}};
     EXPECT_EQ(treeOf(outPath()), expected);
@@ -158,7 +158,7 @@ TEST_F(EngineTest, DecodesNamesByTheirFlag) {
         .addFile("back\\slash\\name.txt", "backslash")
         .write(archivePath());
     const Outcome out = extract();
-    EXPECT_EQ(out.result, ArchiveEngine::Success);
+    EXPECT_EQ(out.result, archive_engine::Success);
     const std::map<QString, QByteArray> expected = {{QString::fromUtf8("grüße"), "<dir>"},
                                                     {QString::fromUtf8("grüße/naïve.txt"), "utf8"},
                                                     {QString::fromUtf8("über"), "<dir>"},
@@ -180,7 +180,7 @@ TEST_F(EngineTest, UnicodePathFieldNamesAnUnflaggedEntry) {
     }
     entry.centralExtra = field + utf8;
     RawZip().add(entry).write(archivePath());
-    EXPECT_EQ(extract().result, ArchiveEngine::Success);
+    EXPECT_EQ(extract().result, archive_engine::Success);
     EXPECT_EQ(testsupport::readFile(host(QString::fromUtf8("out/café.txt"))), "x");
 }
 
@@ -197,7 +197,7 @@ TEST_F(EngineTest, AppliesTimesAndUnixPermissions) {
         .addFile("locked.txt", "x", readOnly)
         .addFile("suid", "x", special)
         .write(archivePath());
-    ASSERT_EQ(extract().result, ArchiveEngine::Success);
+    ASSERT_EQ(extract().result, archive_engine::Success);
     struct stat st;
     ASSERT_EQ(::stat(host("out/run.sh").toUtf8().constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0755u);
@@ -224,7 +224,7 @@ TEST_F(EngineTest, FilesTakeTheGroupTheirFolderHandsDown) {
         .addFile("shared/sub/deeper.txt", "y")
         .addFile("top.txt", "z")
         .write(archivePath());
-    ASSERT_EQ(extract().result, ArchiveEngine::Success);
+    ASSERT_EQ(extract().result, archive_engine::Success);
     struct stat st;
     for (const char* path : {"out/shared/small.txt", "out/shared/sub/deeper.txt"}) {
         SCOPED_TRACE(path);
@@ -252,7 +252,7 @@ TEST_F(EngineTest, FoldersKeepTheirTimesAfterTheirContentIsPlaced) {
         .add(RawZip::stored("d/e/f.txt", "f"))
         .add(RawZip::stored("d/g.txt", "g"))
         .write(archivePath());
-    ASSERT_EQ(extract().result, ArchiveEngine::Success);
+    ASSERT_EQ(extract().result, archive_engine::Success);
     struct stat st;
     ASSERT_EQ(::lstat(host("out/d").toUtf8().constData(), &st), 0);
     EXPECT_EQ(st.st_mtime, 1262304000);
@@ -272,9 +272,9 @@ TEST_F(EngineTest, IdenticalFileIsUpToDateAndDifferentOneIsKept) {
     testsupport::writeFile(host("out/README"), "old readme");
 
     const Outcome first = extract();
-    EXPECT_EQ(first.result, ArchiveEngine::Success);
+    EXPECT_EQ(first.result, archive_engine::Success);
     EXPECT_EQ(first.skips,
-              (std::vector<std::pair<QString, int>>{{"same.txt", ArchiveEngine::SkipUpToDate}}));
+              (std::vector<std::pair<QString, int>>{{"same.txt", archive_engine::SkipUpToDate}}));
     const std::map<QString, QByteArray> expected = {
         {"same.txt", "same"},           {"notes.txt", "mine"},
         {"notes (2).txt", "also mine"}, {"notes (3).txt", "from the archive"},
@@ -283,46 +283,52 @@ TEST_F(EngineTest, IdenticalFileIsUpToDateAndDifferentOneIsKept) {
 
     // Extracting again finds every entry already there, under whichever name it took.
     const Outcome second = extract();
-    EXPECT_EQ(second.result, ArchiveEngine::Success);
-    EXPECT_EQ(second.reasons(), std::vector<int>(3, ArchiveEngine::SkipUpToDate));
+    EXPECT_EQ(second.result, archive_engine::Success);
+    EXPECT_EQ(second.reasons(), std::vector<int>(3, archive_engine::SkipUpToDate));
     EXPECT_EQ(treeOf(outPath()), expected);
 }
 
 TEST_F(EngineTest, MissingDestinationIsCreatedOnlyWhenAnswered) {
     ZipBuilder().addFile("f.txt", "x").write(archivePath());
 
-    const Outcome refused = extract("t:\\new\\deeper", 0);
-    EXPECT_EQ(refused.result, ArchiveEngine::DestinationMissing);
-    EXPECT_EQ(refused.questions, QStringList{"t:\\new\\deeper"});
+    const Outcome refused = extract("new/deeper", false);
+    EXPECT_EQ(refused.result, archive_engine::DestinationMissing);
+    EXPECT_EQ(refused.questions, 1);
+    EXPECT_TRUE(refused.started.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(host("new")));
 
-    const Outcome created = extract("t:\\new\\deeper", 1);
-    EXPECT_EQ(created.result, ArchiveEngine::Success);
-    EXPECT_EQ(created.questions.size(), 1);
+    const Outcome created = extract("new/deeper", true);
+    EXPECT_EQ(created.result, archive_engine::Success);
+    EXPECT_EQ(created.questions, 1);
     EXPECT_EQ(testsupport::readFile(host("new/deeper/f.txt")), "x");
 }
 
 TEST_F(EngineTest, DestinationProblemsFailWithoutWriting) {
     ZipBuilder().addFile("f.txt", "x").write(archivePath());
     testsupport::writeFile(host("plainfile"), "x");
+    ASSERT_TRUE(QFile::link(host("nowhere"), host("dangling")));
     struct Case {
-        QString destination;
+        const char* label;
+        std::optional<QString> destination;
         int result;
     };
     const Case cases[] = {
-        {"", ArchiveEngine::DestinationEmpty},
-        {"   ", ArchiveEngine::DestinationEmpty},
-        {"t:\\plainfile", ArchiveEngine::DestinationNotWritable},
+        {"an empty path", QString(), archive_engine::DestinationEmpty},
+        {"no place on this machine", std::nullopt, archive_engine::DestinationMissing},
+        {"a file", host("plainfile"), archive_engine::DestinationNotWritable},
+        {"a dangling link", host("dangling"), archive_engine::DestinationNotWritable},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.destination.toStdString());
-        const Outcome out = extract(c.destination, 1);
+        SCOPED_TRACE(c.label);
+        const Outcome out = extractWith(m_engine, c.destination);
         EXPECT_EQ(out.result, c.result);
-        EXPECT_TRUE(out.questions.isEmpty());
+        EXPECT_EQ(out.questions, 0);
+        EXPECT_TRUE(out.started.isEmpty());
     }
     const std::map<QString, QByteArray> expected = {{"a.zip", testsupport::readFile(archivePath())},
-                                                    {"plainfile", "x"}};
-    EXPECT_EQ(treeOf(m_drive), expected);
+                                                    {"plainfile", "x"},
+                                                    {"dangling", "-> " + host("nowhere").toUtf8()}};
+    EXPECT_EQ(treeOf(m_dir.path()), expected);
 }
 
 TEST_F(EngineTest, UnreadableArchivesCannotBeOpened) {
@@ -333,27 +339,37 @@ TEST_F(EngineTest, UnreadableArchivesCannotBeOpened) {
     for (const auto& [label, bytes] : cases) {
         SCOPED_TRACE(label);
         testsupport::writeFile(archivePath(), bytes);
-        EXPECT_EQ(extract().result, ArchiveEngine::CannotOpenArchive);
+        EXPECT_EQ(extract().result, archive_engine::CannotOpenArchive);
     }
     QFile::remove(archivePath());
-    EXPECT_EQ(extract().result, ArchiveEngine::CannotOpenArchive);
+    EXPECT_EQ(extract().result, archive_engine::CannotOpenArchive);
     EXPECT_FALSE(QFileInfo::exists(outPath()));
 }
 
-TEST_F(EngineTest, FilesToProcessAndRecurseSelectEntries) {
+TEST_F(EngineTest, SelectionAndRecurseChooseEntries) {
     ZipBuilder()
         .addFile("a.txt", "a")
         .addFile("b.doc", "b")
         .addFile("sub/c.txt", "c")
         .write(archivePath());
-    m_engine.FilesToProcess = "*.txt";
-    m_engine.recurse = false;
-    const Outcome out = extract();
-    EXPECT_EQ(out.result, ArchiveEngine::Success);
-    EXPECT_EQ(treeOf(outPath()), (std::map<QString, QByteArray>{{"a.txt", "a"}}));
+    QStringList asked;
+    m_request.selects = [&asked](const QString& name) {
+        asked.append(name);
+        return name.endsWith(".txt");
+    };
+    const Outcome all = extract("all");
+    EXPECT_EQ(all.result, archive_engine::Success);
+    EXPECT_EQ(asked, (QStringList{"a.txt", "b.doc", "c.txt"})); // the last component only
+    EXPECT_EQ(treeOf(host("all")), (std::map<QString, QByteArray>{
+                                       {"a.txt", "a"}, {"sub", "<dir>"}, {"sub/c.txt", "c"}}));
 
-    m_engine.FilesToProcess = "*.pdf";
-    EXPECT_EQ(extract().result, ArchiveEngine::NothingToExtract);
+    m_request.recurse = false;
+    const Outcome top = extract("top");
+    EXPECT_EQ(top.result, archive_engine::Success);
+    EXPECT_EQ(treeOf(host("top")), (std::map<QString, QByteArray>{{"a.txt", "a"}}));
+
+    m_request.selects = [](const QString&) { return false; };
+    EXPECT_EQ(extract().result, archive_engine::NothingToExtract);
 }
 
 } // namespace

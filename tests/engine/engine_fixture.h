@@ -1,17 +1,26 @@
 #pragma once
 
-// Runs the engine on archives in a test drive t: and reads back what landed on disk.
+// Runs the engine through its public header on archives in a temporary directory, records
+// what its sink is told, and reads back what landed on disk.
 
-#include "app/archive_engine.h"
 #include "tests/support/test_drives.h"
 #include "tests/support/zip_builder.h"
+
+#include <velmarch/engine.h>
 
 #include <gtest/gtest.h>
 #include <lzma.h>
 
+#include <QDir>
+#include <QStringList>
+#include <QTemporaryDir>
+
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
+#include <set>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -21,9 +30,9 @@ struct Outcome {
     int result = -1;
     std::vector<std::pair<QString, int>> skips;
     std::vector<int> progress;
-    QStringList questions;
+    int questions = 0; // how often the sink was asked to create the destination
     QStringList started;
-    int finished = -1;
+    std::set<std::thread::id> threads; // every thread the sink was called on
 
     std::vector<int> reasons() const {
         std::vector<int> r;
@@ -32,6 +41,50 @@ struct Outcome {
         }
         return r;
     }
+};
+
+// Called with each percentage, from the sink, with the engine that reports it.
+using ProgressHandler = std::function<void(archive_engine::Engine&, int percent)>;
+
+// Fills an Outcome from the engine's calls, answers the question with `answer`, and hands
+// progress and started entries on to the test.
+class RecordingSink : public archive_engine::ExtractionSink {
+public:
+    RecordingSink(Outcome& out, archive_engine::Engine& engine, bool answer,
+                  ProgressHandler onProgress, std::function<void(const QString&)> onStarted)
+        : m_out(out), m_engine(engine), m_answer(answer), m_onProgress(std::move(onProgress)),
+          m_onStarted(std::move(onStarted)) {}
+
+    void progress(int percent) override {
+        m_out.threads.insert(std::this_thread::get_id());
+        m_out.progress.push_back(percent);
+        if (m_onProgress) {
+            m_onProgress(m_engine, percent);
+        }
+    }
+    void entryStarted(const QString& entryName) override {
+        m_out.threads.insert(std::this_thread::get_id());
+        m_out.started.append(entryName);
+        if (m_onStarted) {
+            m_onStarted(entryName);
+        }
+    }
+    void skipped(const QString& entryName, archive_engine::SkipReason reason) override {
+        m_out.threads.insert(std::this_thread::get_id());
+        m_out.skips.emplace_back(entryName, reason);
+    }
+    bool createDestination() override {
+        m_out.threads.insert(std::this_thread::get_id());
+        ++m_out.questions;
+        return m_answer;
+    }
+
+private:
+    Outcome& m_out;
+    archive_engine::Engine& m_engine;
+    const bool m_answer;
+    const ProgressHandler m_onProgress;
+    const std::function<void(const QString&)> m_onStarted;
 };
 
 // The zip form of an XZ entry: a whole .xz stream.
@@ -48,7 +101,6 @@ inline QByteArray xzZipData(const QByteArray& content) {
     return out;
 }
 
-// Relative path -> content for files, "<dir>" for folders, "-> target" for links.
 // Incompressible bytes, the same for the same seed.
 inline QByteArray noise(qsizetype size, unsigned seed) {
     QByteArray bytes(size, '\0');
@@ -62,6 +114,7 @@ inline QByteArray noise(qsizetype size, unsigned seed) {
     return bytes;
 }
 
+// Relative path -> content for files, "<dir>" for folders, "-> target" for links.
 inline std::map<QString, QByteArray> treeOf(const QString& hostDir) {
     namespace fs = std::filesystem;
     std::map<QString, QByteArray> tree;
@@ -86,50 +139,35 @@ inline std::map<QString, QByteArray> treeOf(const QString& hostDir) {
 class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_drive = m_drives.addDrive('t');
-        m_drives.install();
+        ASSERT_TRUE(m_dir.isValid());
+        m_request.freeSpace = archive_engine::freeBytesBelow;
     }
 
-    QString host(const QString& relative) const { return m_drive + "/" + relative; }
+    QString host(const QString& relative) const { return m_dir.path() + "/" + relative; }
     QString archivePath() const { return host("a.zip"); }
     QString outPath() const { return host("out"); }
 
-    Outcome extract(const QString& destination = QStringLiteral("t:\\out"), qint16 answer = 1,
-                    const std::function<void(ArchiveEngine&, int)>& onProgress = {}) {
-        return extractWith(m_engine, destination, answer, onProgress);
+    // Extracts a.zip into `destination`, a folder named relative to the temporary directory.
+    Outcome extract(const QString& destination = QStringLiteral("out"), bool answer = true,
+                    const ProgressHandler& onProgress = {}) {
+        return extractWith(m_engine, host(destination), answer, onProgress);
     }
 
-    Outcome extractWith(ArchiveEngine& engine, const QString& destination, qint16 answer,
-                        const std::function<void(ArchiveEngine&, int)>& onProgress) {
+    // Extracts a.zip with `engine`; `destination` goes into the request as it is.
+    Outcome extractWith(archive_engine::Engine& engine, const std::optional<QString>& destination,
+                        bool answer = true, const ProgressHandler& onProgress = {}) {
         Outcome out;
-        QObject context;
-        QObject::connect(
-            &engine, &ArchiveEngine::skippingFile, &context,
-            [&](const QString& name, qint16 reason) { out.skips.emplace_back(name, reason); });
-        QObject::connect(&engine, &ArchiveEngine::progress, &context, [&](qint16 percent) {
-            out.progress.push_back(percent);
-            if (onProgress) {
-                onProgress(engine, percent);
-            }
-        });
-        QObject::connect(&engine, &ArchiveEngine::queryCreateDirectory, &context,
-                         [&](const QString& dir, qint16& reply) {
-                             out.questions.append(dir);
-                             reply = answer;
-                         });
-        QObject::connect(&engine, &ArchiveEngine::entryStarted, &context,
-                         [&](const QString& name) { out.started.append(name); });
-        QObject::connect(&engine, &ArchiveEngine::finished, &context,
-                         [&](int result) { out.finished = result; });
-        engine.ExtractDirectory = destination;
-        engine.ZipFileName = QStringLiteral("t:\\a.zip");
-        out.result = engine.Extract();
+        archive_engine::ExtractionRequest request = m_request;
+        request.archive = archivePath();
+        request.destination = destination;
+        RecordingSink sink(out, engine, answer, onProgress, m_onStarted);
+        out.result = engine.extract(request, sink);
         return out;
     }
 
-    // Everything on the drive except the archive must lie inside "out".
+    // Everything in the temporary directory except the archive must lie inside "out".
     void expectNothingOutsideDestination(const QStringList& allowed = {}) const {
-        for (const auto& [path, content] : treeOf(m_drive)) {
+        for (const auto& [path, content] : treeOf(m_dir.path())) {
             if (path == "a.zip" || path == "out" || path.startsWith("out/") ||
                 allowed.contains(path)) {
                 continue;
@@ -138,9 +176,12 @@ protected:
         }
     }
 
-    testsupport::TestDrives m_drives;
-    QString m_drive;
-    ArchiveEngine m_engine;
+    QTemporaryDir m_dir;
+    archive_engine::Engine m_engine;
+    // What every extraction asks for besides the archive and the destination.
+    archive_engine::ExtractionRequest m_request;
+    // Called with each entry the sink is told has started.
+    std::function<void(const QString&)> m_onStarted;
 };
 
 } // namespace enginetest

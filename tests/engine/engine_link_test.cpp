@@ -72,13 +72,13 @@ TEST_F(EngineTest, LinksThatLeaveOnlyTogetherAreRefused) {
             zip.addSymlink(item.name, item.target);
             if (item.refused) {
                 expectedSkips.emplace_back(QString::fromUtf8(item.name),
-                                           ArchiveEngine::SkipLinkEscapes);
+                                           archive_engine::SkipLinkEscapes);
             }
         }
         zip.write(archivePath());
         ++number;
-        const Outcome out = extract(QStringLiteral("t:\\out%1").arg(number));
-        EXPECT_EQ(out.result, ArchiveEngine::EntriesSkipped);
+        const Outcome out = extract(QStringLiteral("out%1").arg(number));
+        EXPECT_EQ(out.result, archive_engine::EntriesSkipped);
         EXPECT_EQ(out.skips, expectedSkips);
         const QString destination = host(QStringLiteral("out%1").arg(number));
         const auto tree = treeOf(destination);
@@ -102,7 +102,7 @@ TEST_F(EngineTest, LinksThatStayInsideAreMade) {
         .addSymlink("sub/deeper/top", "../../self/docs/README")
         .write(archivePath());
     const Outcome out = extract();
-    EXPECT_EQ(out.result, ArchiveEngine::Success);
+    EXPECT_EQ(out.result, archive_engine::Success);
     EXPECT_TRUE(out.skips.empty());
     const std::map<QString, QByteArray> expected = {
         {"lib.so.1", "library"},

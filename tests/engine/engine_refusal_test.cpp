@@ -1,9 +1,11 @@
 #include "engine_fixture.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <functional>
+#include <optional>
 
 using namespace enginetest;
 using testsupport::RawZip;
@@ -61,25 +63,25 @@ TEST_F(EngineTest, DamagedEntriesAreSkippedWithTheirReason) {
     };
     const Case cases[] = {
         {"stored, bad CRC", withCrc(RawZip::stored("bad.txt", content), 1234),
-         ArchiveEngine::SkipBadCrc},
+         archive_engine::SkipBadCrc},
         {"deflated, bad CRC", withCrc(RawZip::deflated("bad.txt", content), 1234),
-         ArchiveEngine::SkipBadCrc},
-        {"truncated deflate stream", truncated(), ArchiveEngine::SkipCorrupted},
-        {"corrupt deflate stream", garbage(), ArchiveEngine::SkipCorrupted},
-        {"unknown method", method(77), ArchiveEngine::SkipUnknownMethod},
-        {"PPMd", method(98), ArchiveEngine::SkipUnknownMethod},
+         archive_engine::SkipBadCrc},
+        {"truncated deflate stream", truncated(), archive_engine::SkipCorrupted},
+        {"corrupt deflate stream", garbage(), archive_engine::SkipCorrupted},
+        {"unknown method", method(77), archive_engine::SkipUnknownMethod},
+        {"PPMd", method(98), archive_engine::SkipUnknownMethod},
         {"AES, its own method number",
          [&] {
              RawZip::Entry e = method(99);
              e.flags |= 0x0001;
              return e;
          }(),
-         ArchiveEngine::SkipBadPassword},
+         archive_engine::SkipBadPassword},
         {"deflated, more bytes than declared", sizeLie(RawZip::deflated("bad.txt", content)),
-         ArchiveEngine::SkipCorrupted},
+         archive_engine::SkipCorrupted},
         {"stored, more bytes than declared", sizeLie(RawZip::stored("bad.txt", content)),
-         ArchiveEngine::SkipCorrupted},
-        {"encrypted", encryptedFlag(), ArchiveEngine::SkipBadPassword},
+         archive_engine::SkipCorrupted},
+        {"encrypted", encryptedFlag(), archive_engine::SkipBadPassword},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -90,7 +92,7 @@ TEST_F(EngineTest, DamagedEntriesAreSkippedWithTheirReason) {
             .write(archivePath());
         QDir(outPath()).removeRecursively();
         const Outcome out = extract();
-        EXPECT_EQ(out.result, ArchiveEngine::EntriesSkipped);
+        EXPECT_EQ(out.result, archive_engine::EntriesSkipped);
         EXPECT_EQ(out.skips, (std::vector<std::pair<QString, int>>{{"bad.txt", c.reason}}));
         EXPECT_NE(out.progress.back(), 100);
         const std::map<QString, QByteArray> expected = {{"first.txt", "first"},
@@ -107,8 +109,8 @@ TEST_F(EngineTest, EncryptedEntriesNeedAPassword) {
         .addFile("hidden.txt", "hidden", secret)
         .write(archivePath());
     const Outcome out = extract();
-    EXPECT_EQ(out.result, ArchiveEngine::EntriesSkipped);
-    EXPECT_EQ(out.reasons(), std::vector<int>{ArchiveEngine::SkipBadPassword});
+    EXPECT_EQ(out.result, archive_engine::EntriesSkipped);
+    EXPECT_EQ(out.reasons(), std::vector<int>{archive_engine::SkipBadPassword});
     EXPECT_EQ(treeOf(outPath()), (std::map<QString, QByteArray>{{"plain.txt", "plain"}}));
 }
 
@@ -125,12 +127,12 @@ TEST_F(EngineTest, UnsafeNamesNeverLeaveTheDestination) {
     zip.add(RawZip::stored("good.txt", "good"));
     zip.write(host("a.zip"));
     // Extract one level down so that a climb out of the destination stays visible.
-    const Outcome out = extract("t:\\out\\x");
-    EXPECT_EQ(out.result, ArchiveEngine::EntriesSkipped);
+    const Outcome out = extract("out/x");
+    EXPECT_EQ(out.result, archive_engine::EntriesSkipped);
     ASSERT_EQ(out.skips.size(), std::size(names));
     for (std::size_t i = 0; i < std::size(names); ++i) {
         EXPECT_EQ(out.skips[i].first, names[i]);
-        EXPECT_EQ(out.skips[i].second, ArchiveEngine::SkipUnsafePath);
+        EXPECT_EQ(out.skips[i].second, archive_engine::SkipUnsafePath);
     }
     EXPECT_EQ(treeOf(outPath()),
               (std::map<QString, QByteArray>{{"x", "<dir>"}, {"x/good.txt", "good"}}));
@@ -155,13 +157,13 @@ TEST_F(EngineTest, LinksStayInsideAndAreNeverWrittenThrough) {
         .addFile("mine/new.txt", "through the user's link")
         .write(archivePath());
     const Outcome out = extract();
-    EXPECT_EQ(out.result, ArchiveEngine::EntriesSkipped);
+    EXPECT_EQ(out.result, archive_engine::EntriesSkipped);
     const std::vector<std::pair<QString, int>> expectedSkips = {
-        {"escape", ArchiveEngine::SkipLinkEscapes},
-        {"sub/escape", ArchiveEngine::SkipLinkEscapes},
-        {"absolute", ArchiveEngine::SkipLinkEscapes},
-        {"dirlink/new.txt", ArchiveEngine::SkipThroughLink},
-        {"mine/new.txt", ArchiveEngine::SkipThroughLink},
+        {"escape", archive_engine::SkipLinkEscapes},
+        {"sub/escape", archive_engine::SkipLinkEscapes},
+        {"absolute", archive_engine::SkipLinkEscapes},
+        {"dirlink/new.txt", archive_engine::SkipThroughLink},
+        {"mine/new.txt", archive_engine::SkipThroughLink},
     };
     EXPECT_EQ(out.skips, expectedSkips);
     const std::map<QString, QByteArray> expected = {
@@ -187,7 +189,7 @@ TEST_F(EngineTest, OverlappingEntriesRefuseTheArchive) {
     }
     zip.write(archivePath());
     const Outcome out = extract();
-    EXPECT_EQ(out.result, ArchiveEngine::CorruptArchive);
+    EXPECT_EQ(out.result, archive_engine::CorruptArchive);
     EXPECT_TRUE(out.started.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(outPath()));
 }
@@ -241,7 +243,7 @@ TEST_F(EngineTest, ArchivesThatContradictThemselvesAreRefusedWhole) {
         SCOPED_TRACE(label);
         zip.write(archivePath());
         const Outcome out = extract();
-        EXPECT_EQ(out.result, ArchiveEngine::CorruptArchive);
+        EXPECT_EQ(out.result, archive_engine::CorruptArchive);
         EXPECT_TRUE(out.started.isEmpty());
         EXPECT_TRUE(out.skips.empty());
         EXPECT_FALSE(QFileInfo::exists(outPath()));
@@ -249,23 +251,41 @@ TEST_F(EngineTest, ArchivesThatContradictThemselvesAreRefusedWhole) {
 }
 
 TEST_F(EngineTest, DeclaredTotalMustFitTheFreeSpace) {
-    testsupport::TestDrives small;
-    const QString root = small.addDrive('s', platform::DriveFixed, 50000);
-    small.install();
     ZipBuilder()
         .addFile("a.txt", repetitive(30000))
         .addFile("b.txt", repetitive(30000))
-        .write(root + "/a.zip");
-    ArchiveEngine engine;
-    engine.ZipFileName = "s:\\a.zip";
-    engine.ExtractDirectory = "s:\\";
-    std::vector<QString> started;
-    QObject::connect(&engine, &ArchiveEngine::entryStarted,
-                     [&](const QString& name) { started.push_back(name); });
-    EXPECT_EQ(engine.Extract(), ArchiveEngine::InsufficientSpace);
-    EXPECT_TRUE(started.empty());
-    EXPECT_EQ(QDir(root).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
-              QStringList{"a.zip"});
+        .write(archivePath());
+    ASSERT_TRUE(QDir().mkpath(outPath()));
+    struct Case {
+        const char* label;
+        std::optional<std::uint64_t> freeBytes;
+        int result;
+    };
+    const Case cases[] = {
+        {"well short", 50000, archive_engine::InsufficientSpace},
+        {"one byte short", 59999, archive_engine::InsufficientSpace},
+        {"exactly enough", 60000, archive_engine::Success},
+        {"unknown", std::nullopt, archive_engine::Success},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        QDir(outPath()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(outPath()));
+        QStringList asked;
+        m_request.freeSpace = [&](const QString& hostPath) {
+            asked.append(hostPath);
+            return c.freeBytes;
+        };
+        const Outcome out = extract();
+        EXPECT_EQ(out.result, c.result);
+        EXPECT_EQ(asked, QStringList{outPath()});
+        if (c.result == archive_engine::Success) {
+            EXPECT_EQ(treeOf(outPath()).size(), 2u);
+        } else {
+            EXPECT_TRUE(out.started.isEmpty());
+            EXPECT_TRUE(treeOf(outPath()).empty());
+        }
+    }
 }
 
 TEST_F(EngineTest, AbortDiscardsTheEntryInProgressAndEndsWithTheCall) {
@@ -275,31 +295,45 @@ TEST_F(EngineTest, AbortDiscardsTheEntryInProgressAndEndsWithTheCall) {
         .addFile("big.txt", big)
         .addFile("after.txt", "x")
         .write(archivePath());
-    const Outcome out = extract("t:\\out", 1, [](ArchiveEngine& engine, int percent) {
+    const Outcome out = extract("out", true, [](archive_engine::Engine& engine, int percent) {
         if (percent > 0) {
-            engine.setAbort(true);
+            engine.requestAbort();
         }
     });
-    EXPECT_EQ(out.result, ArchiveEngine::Aborted);
+    EXPECT_EQ(out.result, archive_engine::Aborted);
     EXPECT_EQ(out.skips,
-              (std::vector<std::pair<QString, int>>{{"big.txt", ArchiveEngine::SkipAborted}}));
+              (std::vector<std::pair<QString, int>>{{"big.txt", archive_engine::SkipAborted}}));
     EXPECT_EQ(out.started, (QStringList{"small.txt", "big.txt"}));
     // Nothing under the aborted entry's name and no temporary file.
     EXPECT_EQ(treeOf(outPath()), (std::map<QString, QByteArray>{{"small.txt", "small"}}));
-    EXPECT_FALSE(m_engine.abort());
+    EXPECT_FALSE(m_engine.abortRequested());
 
     // The next call is not stopped by the old request.
     const Outcome again = extract();
-    EXPECT_EQ(again.result, ArchiveEngine::Success);
+    EXPECT_EQ(again.result, archive_engine::Success);
     EXPECT_EQ(testsupport::readFile(host("out/big.txt")), big);
 }
 
 TEST_F(EngineTest, AbortRequestedBeforeTheCallStopsIt) {
     ZipBuilder().addFile("f.txt", "x").write(archivePath());
-    m_engine.setAbort(true);
-    EXPECT_EQ(extract().result, ArchiveEngine::Aborted);
+    m_engine.requestAbort();
+    EXPECT_EQ(extract().result, archive_engine::Aborted);
     EXPECT_FALSE(QFileInfo::exists(host("out/f.txt")));
-    EXPECT_EQ(extract().result, ArchiveEngine::Success);
+    EXPECT_EQ(extract().result, archive_engine::Success);
+}
+
+// A call made from the sink while an extraction runs: refused, and the running one goes on
+// as if it had not been made.
+TEST_F(EngineTest, ACallFromTheSinkIsRefusedAsBusy) {
+    ZipBuilder().addFile("a.txt", "a").addFile("b.txt", "b").write(archivePath());
+    std::vector<int> nested;
+    m_onStarted = [&](const QString&) { nested.push_back(extract("other").result); };
+    const Outcome out = extract();
+    EXPECT_EQ(out.result, archive_engine::Success);
+    EXPECT_EQ(nested, (std::vector<int>{archive_engine::Busy, archive_engine::Busy}));
+    EXPECT_EQ(out.started, (QStringList{"a.txt", "b.txt"}));
+    EXPECT_EQ(treeOf(outPath()), (std::map<QString, QByteArray>{{"a.txt", "a"}, {"b.txt", "b"}}));
+    EXPECT_FALSE(QFileInfo::exists(host("other")));
 }
 
 } // namespace
@@ -315,8 +349,8 @@ TEST_F(EngineTest, AFolderEntryThatCarriesContentFailsTheArchive) {
             .write(archivePath());
         QDir(outPath()).removeRecursively();
         const Outcome out = extract();
-        EXPECT_EQ(out.result, ArchiveEngine::EntriesSkipped);
+        EXPECT_EQ(out.result, archive_engine::EntriesSkipped);
         EXPECT_EQ(out.skips, (std::vector<std::pair<QString, int>>{
-                                 {QString(name), ArchiveEngine::SkipCorrupted}}));
+                                 {QString(name), archive_engine::SkipCorrupted}}));
     }
 }

@@ -1,4 +1,3 @@
-#include "app/file_spec.h"
 #include "zip/entry_name.h"
 
 #include <gtest/gtest.h>
@@ -71,14 +70,6 @@ TEST(EntryNameTest, DecodesCp437) {
                           "ber\xE1"),
               QString::fromUtf8("überß"));
     EXPECT_EQ(decodeCp437("\x80\x9E\xFF"), QString::fromUtf8("Ç₧\u00A0"));
-}
-
-TEST(EntryNameTest, FileSpecSelectsByPattern) {
-    EXPECT_TRUE(matchesFileSpec("README", "*.*"));
-    EXPECT_TRUE(matchesFileSpec("a.TXT", "*.txt"));
-    EXPECT_FALSE(matchesFileSpec("a.doc", "*.txt"));
-    EXPECT_TRUE(matchesFileSpec("a.doc", "*.txt; *.doc"));
-    EXPECT_TRUE(matchesFileSpec("anything", ""));
 }
 
 } // namespace
