@@ -10,6 +10,7 @@ packages=(
     xvfb xauth libx11-dev libxcb1-dev openbox
     at-spi2-core python3-pyatspi dbus-daemon dbus-x11
     desktop-file-utils appstream strace
+    fuse3 fusefat exfat-fuse dosfstools exfatprogs
 )
 missing=()
 for p in "${packages[@]}"; do

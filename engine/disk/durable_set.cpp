@@ -6,10 +6,6 @@
 
 namespace archive_engine::disk {
 
-DurableSet::~DurableSet() {
-    clear();
-}
-
 void DurableSet::add(int dirFd) {
     struct stat st;
     if (dirFd < 0 || ::fstat(dirFd, &st) != 0 || m_fds.contains(st.st_dev)) {
@@ -17,24 +13,19 @@ void DurableSet::add(int dirFd) {
     }
     // A duplicate: the folder's own descriptor may be closed long before the sync.
     // Failing to keep one leaves a marker that makes sync() fail: durability unknown.
-    m_fds.emplace(st.st_dev, ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+    m_fds.emplace(st.st_dev, Fd(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0)));
 }
 
 bool DurableSet::sync() {
     bool ok = true;
     for (const auto& [device, fd] : m_fds) {
-        ok = fd >= 0 && ::syncfs(fd) == 0 && ok;
+        ok = fd.isOpen() && ::syncfs(fd.get()) == 0 && ok;
     }
     clear();
     return ok;
 }
 
 void DurableSet::clear() {
-    for (const auto& [device, fd] : m_fds) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
     m_fds.clear();
 }
 

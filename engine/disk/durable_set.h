@@ -4,6 +4,8 @@
 // anything depends on it (the run deletes the archive it came from). One descriptor is
 // kept per file system: syncing a file system writes out every file and folder on it.
 
+#include "disk/fd.h"
+
 #include <velmarch/engine.h>
 
 #include <sys/types.h>
@@ -15,7 +17,6 @@ namespace archive_engine::disk {
 class DurableSet {
 public:
     DurableSet() = default;
-    ~DurableSet();
     DurableSet(const DurableSet&) = delete;
     DurableSet& operator=(const DurableSet&) = delete;
 
@@ -28,7 +29,7 @@ public:
     bool empty() const { return m_fds.empty(); }
 
 private:
-    std::map<dev_t, int> m_fds;
+    std::map<dev_t, Fd> m_fds;
 };
 
 } // namespace archive_engine::disk

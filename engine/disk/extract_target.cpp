@@ -1,13 +1,14 @@
 #include "disk/extract_target.h"
 
+#include "disk/fs_traits.h"
+#include "disk/leftovers.h"
+
 #include <QDir>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <climits>
-#include <cstdio>
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
@@ -32,15 +33,13 @@ TargetStatus statusOf(int error) {
         return TargetStatus::ThroughLink;
     case ENOTDIR:
         return TargetStatus::NotADirectory;
+    case ENAMETOOLONG:
+        return TargetStatus::NameTooLong;
+    case ENOSYS:
+    case EOPNOTSUPP:
+        return TargetStatus::Unsupported;
     default:
         return TargetStatus::Failed;
-    }
-}
-
-void closeFd(int& fd) {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
     }
 }
 
@@ -61,6 +60,18 @@ QByteArray procPathOf(int fd) {
 // Whether an O_TMPFILE open failed only because the file system (or the kernel) lacks it.
 bool lacksUnnamedFiles(int error) {
     return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+// Whether a hard link failed only because the file system has none (FAT, exFAT, FUSE
+// file systems without a link call).
+bool lacksHardLinks(int error) {
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+// Whether fchmod of a file of our own failed only because the file system keeps no
+// permission bits (FAT and exFAT, natively or through FUSE).
+bool lacksModes(int error) {
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
 }
 
 // Whether the file open as `fd` can be named through /proc, which may not be mounted.
@@ -87,172 +98,15 @@ bool readFully(int fd, char* buffer, std::size_t size, off_t offset) {
     return true;
 }
 
-// The kernel's own bound on the links one path may go through.
-constexpr int kMaxLinkExpansions = 40;
-
-// Folders from the root down to where a walk stands, opened one at a time without
-// following a link; the root's descriptor is borrowed.
-class FolderStack {
-public:
-    explicit FolderStack(int rootFd) : m_fds{rootFd} {}
-    ~FolderStack() {
-        while (!atRoot()) {
-            ascend();
-        }
-    }
-    FolderStack(const FolderStack&) = delete;
-    FolderStack& operator=(const FolderStack&) = delete;
-
-    int top() const { return m_fds.back(); }
-    bool atRoot() const { return m_fds.size() == 1; }
-    bool descend(const QByteArray& name) {
-        const int fd =
-            ::openat(top(), name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) {
-            return false;
-        }
-        m_fds.push_back(fd);
-        return true;
-    }
-    void ascend() {
-        ::close(m_fds.back());
-        m_fds.pop_back();
-    }
-
-private:
-    std::vector<int> m_fds;
-};
-
-// A target another system would read with "\" as a separator as absolute or climbing.
-// The host reads "\" as a plain character, but refusing such a target costs nothing.
-bool climbsElsewhere(const QByteArray& target) {
-    if (target.startsWith('\\')) {
-        return true;
-    }
-    for (const QByteArray& part : target.split('/')) {
-        if (part.contains('\\') && part.split('\\').contains(QByteArrayLiteral(".."))) {
-            return true;
-        }
-    }
-    return false;
-}
-
 } // namespace
 
-// Why links accepted one by one never resolve outside together, whatever their order:
-// nothing the engine makes replaces or removes a name, so what the walk below saw stays as
-// it saw it (folders stay folders, links keep their targets). The walk takes the kernel's
-// steps over those names and never climbs above the root. Past a name that is missing or
-// not a folder, later entries may still make anything, links included, so from there on
-// it accepts descents only. A later resolution of the link therefore repeats the walk up
-// to that name and then only descends: into a real folder, still inside, or through a
-// link made later, which was accepted in its turn from the folder it sits in, the very
-// folder the resolution stands in; the same argument on that shorter resolution keeps it
-// inside. Missing folders of the link's own path are made as real folders before the
-// link, so ".." may climb back out of them.
-bool linkStaysInside(const TargetDir& root, const QStringList& folder, const QByteArray& target) {
-    if (target.isEmpty() || target.contains('\0') || target.startsWith('/') ||
-        climbsElsewhere(target)) {
-        return false;
-    }
-    FolderStack at(root.fd());
-    struct stat st;
-    qsizetype toCreate = 0;
-    for (const QString& component : folder) {
-        const QByteArray name = hostName(component);
-        if (name.isEmpty() || name == "." || name == ".." || name.contains('/')) {
-            return false;
-        }
-        if (toCreate > 0) {
-            ++toCreate;
-        } else if (::fstatat(at.top(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT) {
-                return false;
-            }
-            toCreate = 1;
-        } else if (!S_ISDIR(st.st_mode) || !at.descend(name)) {
-            // A link or a file: the link could not be made inside a real folder here.
-            return false;
-        }
-    }
-    // Components still to walk, the next one last.
-    std::vector<QByteArray> pending;
-    const auto prepend = [&pending](const QByteArray& path) {
-        const QList<QByteArray> parts = path.split('/');
-        pending.insert(pending.end(), parts.rbegin(), parts.rend());
-    };
-    prepend(target);
-    int expansions = 0;
-    bool pastMissing = false;
-    while (!pending.empty()) {
-        const QByteArray name = std::move(pending.back());
-        pending.pop_back();
-        if (name.isEmpty() || name == ".") {
-            continue;
-        }
-        if (name == "..") {
-            if (pastMissing || (toCreate == 0 && at.atRoot())) {
-                return false;
-            }
-            if (toCreate > 0) {
-                --toCreate;
-            } else {
-                at.ascend();
-            }
-            continue;
-        }
-        if (pastMissing) {
-            continue;
-        }
-        if (toCreate > 0) {
-            pastMissing = true;
-            continue;
-        }
-        if (::fstatat(at.top(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT) {
-                return false;
-            }
-            pastMissing = true;
-        } else if (S_ISDIR(st.st_mode)) {
-            if (!at.descend(name)) {
-                return false;
-            }
-        } else if (S_ISLNK(st.st_mode)) {
-            if (++expansions > kMaxLinkExpansions) {
-                return false;
-            }
-            std::array<char, PATH_MAX> buffer;
-            const ssize_t n =
-                ::readlinkat(at.top(), name.constData(), buffer.data(), buffer.size());
-            if (n <= 0 || std::size_t(n) >= buffer.size() || buffer[0] == '/') {
-                return false;
-            }
-            // Relative to the folder holding the link: where the walk stands.
-            prepend(QByteArray(buffer.data(), n));
-        } else {
-            pastMissing = true;
-        }
-    }
-    return true;
-}
-
-TargetDir::~TargetDir() {
-    closeFd(m_fd);
-}
-
 TargetDir::TargetDir(TargetDir&& other) noexcept
-    : m_fd(other.m_fd), m_id(std::move(other.m_id)) {
-    other.m_fd = -1;
-    other.m_id.reset();
-}
+    : m_fd(std::move(other.m_fd)), m_id(std::exchange(other.m_id, std::nullopt)) {}
 
 TargetDir& TargetDir::operator=(TargetDir&& other) noexcept {
     if (this != &other) {
-        closeFd(m_fd);
-        m_fd = other.m_fd;
-        m_id = std::move(other.m_id);
-        other.m_fd = -1;
-        other.m_id.reset();
+        m_fd = std::move(other.m_fd);
+        m_id = std::exchange(other.m_id, std::nullopt);
     }
     return *this;
 }
@@ -266,44 +120,45 @@ TargetDir TargetDir::openRoot(const QString& hostPath, TargetStatus* status) {
 TargetDir TargetDir::openChild(const QString& name, int unixMode, TargetStatus* status) const {
     const QByteArray n = hostName(name);
     const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::openat(m_fd, n.constData(), flags);
-    if (fd < 0 && errno == ENOENT) {
+    int opened = ::openat(fd(), n.constData(), flags);
+    if (opened < 0 && errno == ENOENT) {
         const mode_t mode = unixMode >= 0 ? mode_t((unixMode & 0777) | 0700) : 0777;
-        if (::mkdirat(m_fd, n.constData(), mode) != 0 && errno != EEXIST) {
+        if (::mkdirat(fd(), n.constData(), mode) != 0 && errno != EEXIST) {
             *status = statusOf(errno);
             return {};
         }
-        fd = ::openat(m_fd, n.constData(), flags);
+        opened = ::openat(fd(), n.constData(), flags);
     }
-    if (fd >= 0) {
+    if (opened >= 0) {
         *status = TargetStatus::Ok;
-        return TargetDir(fd);
+        return TargetDir(opened);
     }
     const int error = errno;
-    const ExistingKind kind = kindOf(name);
-    *status = kind == ExistingKind::Link ? TargetStatus::ThroughLink
-              : kind == ExistingKind::None || kind == ExistingKind::Directory
-                  ? statusOf(error)
-                  : TargetStatus::NotADirectory;
+    struct stat st;
+    if (::fstatat(fd(), n.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) {
+        *status = statusOf(error);
+    } else {
+        *status = S_ISLNK(st.st_mode) ? TargetStatus::ThroughLink : TargetStatus::NotADirectory;
+    }
     return {};
 }
 
 TargetDir TargetDir::openExistingChild(const QString& name, TargetStatus* status) const {
-    const int fd = ::openat(m_fd, hostName(name).constData(),
-                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    *status = fd >= 0 ? TargetStatus::Ok : statusOf(errno);
-    return TargetDir(fd);
+    const int opened =
+        ::openat(fd(), hostName(name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    *status = opened >= 0 ? TargetStatus::Ok : statusOf(errno);
+    return TargetDir(opened);
 }
 
 TargetDir TargetDir::duplicate(TargetStatus* status) const {
-    const int fd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
-    *status = fd >= 0 ? TargetStatus::Ok : statusOf(errno);
-    return TargetDir(fd);
+    const int copy = ::fcntl(fd(), F_DUPFD_CLOEXEC, 0);
+    *status = copy >= 0 ? TargetStatus::Ok : statusOf(errno);
+    return TargetDir(copy);
 }
 
 ExistingKind TargetDir::kindOf(const QString& name) const {
     struct stat st;
-    if (::fstatat(m_fd, hostName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (::fstatat(fd(), hostName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno == ENOENT ? ExistingKind::None : ExistingKind::Other;
     }
     if (S_ISREG(st.st_mode)) {
@@ -317,7 +172,7 @@ ExistingKind TargetDir::kindOf(const QString& name) const {
 
 bool TargetDir::isLinkTo(const QString& name, const QByteArray& target) const {
     std::vector<char> buffer(std::size_t(target.size()) + 2);
-    const ssize_t n = ::readlinkat(m_fd, hostName(name).constData(), buffer.data(), buffer.size());
+    const ssize_t n = ::readlinkat(fd(), hostName(name).constData(), buffer.data(), buffer.size());
     return n == target.size() && QByteArray(buffer.data(), n) == target;
 }
 
@@ -325,23 +180,23 @@ TargetStatus TargetDir::createLink(const QString& name, const QByteArray& target
                                    std::optional<std::int64_t> mtime, bool* taken) const {
     const QByteArray n = hostName(name);
     *taken = false;
-    if (::symlinkat(target.constData(), m_fd, n.constData()) != 0) {
+    if (::symlinkat(target.constData(), fd(), n.constData()) != 0) {
         *taken = errno == EEXIST;
         return statusOf(errno);
     }
     if (const auto times = timesOf(mtime)) {
-        ::utimensat(m_fd, n.constData(), times->data(), AT_SYMLINK_NOFOLLOW);
+        ::utimensat(fd(), n.constData(), times->data(), AT_SYMLINK_NOFOLLOW);
     }
     return TargetStatus::Ok;
 }
 
 bool TargetDir::writable() const {
-    return ::faccessat(m_fd, ".", W_OK | X_OK, AT_EACCESS) == 0;
+    return ::faccessat(fd(), ".", W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 std::optional<FileId> TargetDir::id() const {
     if (!m_id) {
-        m_id.emplace(fileIdOf(m_fd));
+        m_id.emplace(fileIdOf(fd()));
     }
     return *m_id;
 }
@@ -351,51 +206,57 @@ TempOutput::~TempOutput() {
 }
 
 TargetStatus TempOutput::create(const TargetDir& dir) {
-    const TargetStatus status = createIn(dir.fd(), false);
     m_dirId = dir.id();
-    return status;
+    return createIn(dir.fd(), false);
 }
 
 TargetStatus TempOutput::createUnnamed(const TargetDir& dir) {
-    const TargetStatus status = createIn(dir.fd(), true);
     m_dirId = dir.id();
-    return status;
+    return createIn(dir.fd(), true);
 }
 
 TargetStatus TempOutput::createIn(int dirFd, bool unnamedOnly) {
-    static std::atomic<unsigned> counter{0};
-    static thread_local std::mt19937 random{std::random_device{}()};
-    // Only part of a name that O_EXCL guards anyway: asked once, not per file.
-    static const int pid = int(::getpid());
     discard();
     m_dirFd = dirFd;
     m_size = 0;
     m_id.reset();
     m_finished = false;
-    // Unnamed until placed: nothing is left behind however the process ends.
-    m_fd = ::openat(m_dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    if (m_fd >= 0) {
-        // /proc is there for the whole process or not at all: asked once, not per file.
-        static const bool procNamesFiles = nameableThroughProc(m_fd);
-        if (procNamesFiles) {
-            return TargetStatus::Ok;
+    if (mayUse(device(), Feature::UnnamedFiles)) {
+        // Unnamed until placed: nothing is left behind however the process ends.
+        m_fd.reset(::openat(m_dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+        if (m_fd) {
+            // /proc is there for the whole process or not at all: asked once, not per file.
+            static const bool procNamesFiles = nameableThroughProc(m_fd.get());
+            if (procNamesFiles) {
+                return TargetStatus::Ok;
+            }
+            m_fd.reset();
+        } else if (!lacksUnnamedFiles(errno)) {
+            return statusOf(errno);
         }
+        learnLacking(device(), Feature::UnnamedFiles);
     }
-    if (m_fd < 0 && !lacksUnnamedFiles(errno)) {
-        return statusOf(errno);
-    }
-    closeFd(m_fd);
     if (unnamedOnly) {
         return TargetStatus::Unsupported;
+    }
+    return createNamed();
+}
+
+TargetStatus TempOutput::createNamed() {
+    static std::atomic<unsigned> counter{0};
+    static thread_local std::mt19937 random{std::random_device{}()};
+    // Only part of a name that O_EXCL guards anyway: asked once, not per file.
+    static const pid_t pid = ::getpid();
+    if (m_dirId) {
+        removeLeftoversOnce(m_dirFd, *m_dirId);
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
         // A hidden name of our own that no entry is likely to carry; O_EXCL settles the
         // rare clash.
-        char name[64];
-        std::snprintf(name, sizeof name, ".velmarch-%d-%u-%08x.part", pid, counter.fetch_add(1),
-                      unsigned(random()));
-        m_fd = ::openat(m_dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (m_fd >= 0) {
+        const QByteArray name = temporaryName(pid, counter.fetch_add(1), random());
+        m_fd.reset(::openat(m_dirFd, name.constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (m_fd) {
             m_name = name;
             return TargetStatus::Ok;
         }
@@ -408,7 +269,7 @@ TargetStatus TempOutput::createIn(int dirFd, bool unnamedOnly) {
 
 TargetStatus TempOutput::write(const char* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t n = ::write(m_fd, data, size);
+        const ssize_t n = ::write(m_fd.get(), data, size);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -425,19 +286,23 @@ TargetStatus TempOutput::write(const char* data, std::size_t size) {
 TargetStatus TempOutput::finish(int unixMode, std::optional<std::int64_t> mtime) {
     m_finished = true;
     struct stat st;
-    const bool known = unnamed() && ::fstat(m_fd, &st) == 0;
+    const bool known = unnamed() && ::fstat(m_fd.get(), &st) == 0;
     if (known) {
         m_id = FileId{st.st_dev, st.st_ino};
     }
-    if (unixMode >= 0) {
+    if (unixMode >= 0 && mayUse(device(), Feature::Modes)) {
         const mode_t wanted = mode_t((unixMode & 0777) | 0600);
         // The bits the file was created with are often the ones wanted already.
-        if ((!known || (st.st_mode & 07777) != wanted) && ::fchmod(m_fd, wanted) != 0) {
-            return statusOf(errno);
+        if ((!known || (st.st_mode & 07777) != wanted) && ::fchmod(m_fd.get(), wanted) != 0) {
+            if (!lacksModes(errno)) {
+                return statusOf(errno);
+            }
+            learnLacking(device(), Feature::Modes);
         }
     }
+    // A time the file system cannot keep is no reason to lose the file.
     if (const auto times = timesOf(mtime)) {
-        ::futimens(m_fd, times->data());
+        ::futimens(m_fd.get(), times->data());
     }
     if (unnamed()) {
         // Needs its descriptor until placed; placeAs closes it.
@@ -445,9 +310,7 @@ TargetStatus TempOutput::finish(int unixMode, std::optional<std::int64_t> mtime)
     }
     // Close before placing: a full disk or a failing network share can report a lost
     // write only now.
-    const int result = ::close(m_fd);
-    m_fd = -1;
-    return result == 0 ? TargetStatus::Ok : statusOf(errno);
+    return m_fd.close() ? TargetStatus::Ok : statusOf(errno);
 }
 
 bool TempOutput::moveTo(const TargetDir& folder) {
@@ -465,24 +328,20 @@ bool TempOutput::sameContentAs(const QString& name) const {
         std::uint64_t(st.st_size) != m_size) {
         return false;
     }
-    const int existing = ::openat(m_dirFd, n.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    const int ours =
-        unnamed() ? m_fd : ::openat(m_dirFd, m_name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    bool same = existing >= 0 && ours >= 0;
+    const Fd existing(::openat(m_dirFd, n.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    // A named file was written through a descriptor that cannot read, closed by now.
+    const Fd reopened(
+        unnamed() ? -1 : ::openat(m_dirFd, m_name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    const int ours = unnamed() ? m_fd.get() : reopened.get();
+    bool same = existing && ours >= 0;
     constexpr std::size_t kChunk = 1 << 20;
     std::vector<char> a(same ? kChunk : 0);
     std::vector<char> b(same ? kChunk : 0);
     for (std::uint64_t offset = 0; same && offset < m_size; offset += kChunk) {
         const std::size_t size = std::size_t(std::min<std::uint64_t>(kChunk, m_size - offset));
-        same = readFully(existing, a.data(), size, off_t(offset)) &&
+        same = readFully(existing.get(), a.data(), size, off_t(offset)) &&
                readFully(ours, b.data(), size, off_t(offset)) &&
                std::equal(a.begin(), a.begin() + std::ptrdiff_t(size), b.begin());
-    }
-    if (existing >= 0) {
-        ::close(existing);
-    }
-    if (ours >= 0 && ours != m_fd) {
-        ::close(ours);
     }
     return same;
 }
@@ -496,23 +355,59 @@ TargetStatus TempOutput::place(const QByteArray& n, bool* taken) {
     if (unnamed()) {
         return placeUnnamed(n, taken);
     }
-    if (::renameat2(m_dirFd, m_name.constData(), m_dirFd, n.constData(), RENAME_NOREPLACE) == 0) {
+    if (mayUse(device(), Feature::NoReplaceRename)) {
+        if (::renameat2(m_dirFd, m_name.constData(), m_dirFd, n.constData(), RENAME_NOREPLACE) ==
+            0) {
+            m_name.clear();
+            return TargetStatus::Ok;
+        }
+        if (errno != EINVAL && errno != ENOSYS) {
+            *taken = errno == EEXIST;
+            return statusOf(errno);
+        }
+        learnLacking(device(), Feature::NoReplaceRename);
+    }
+    if (mayUse(device(), Feature::HardLinks)) {
+        // A hard link fails just as atomically when the name is held.
+        if (::linkat(m_dirFd, m_name.constData(), m_dirFd, n.constData(), 0) == 0) {
+            ::unlinkat(m_dirFd, m_name.constData(), 0);
+            m_name.clear();
+            return TargetStatus::Ok;
+        }
+        if (!lacksHardLinks(errno)) {
+            *taken = errno == EEXIST;
+            return statusOf(errno);
+        }
+        learnLacking(device(), Feature::HardLinks);
+    }
+    return placeOverPlaceholder(n, taken);
+}
+
+// Without either, the name is claimed first by an empty file of our own, which O_EXCL
+// refuses to make when anything holds the name (in any letter case, where the file
+// system ignores case); the finished file then takes its place by a plain rename, which
+// replaces that placeholder only and never follows a link.
+TargetStatus TempOutput::placeOverPlaceholder(const QByteArray& name, bool* taken) {
+    Fd placeholder(::openat(m_dirFd, name.constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!placeholder) {
+        *taken = errno == EEXIST;
+        return statusOf(errno);
+    }
+    const std::optional<FileId> claimed = fileIdOf(placeholder.get());
+    placeholder.reset();
+    if (::renameat(m_dirFd, m_name.constData(), m_dirFd, name.constData()) == 0) {
         m_name.clear();
         return TargetStatus::Ok;
     }
-    if (errno != EINVAL && errno != ENOSYS) {
-        *taken = errno == EEXIST;
-        return statusOf(errno);
+    const int error = errno;
+    // Given back only while it is still our empty placeholder.
+    struct stat st;
+    if (claimed && ::fstatat(m_dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(st.st_mode) && st.st_size == 0 && FileId{st.st_dev, st.st_ino} == *claimed) {
+        ::unlinkat(m_dirFd, name.constData(), 0);
     }
-    // File systems without RENAME_NOREPLACE: a hard link fails just as atomically when
-    // the name is held.
-    if (::linkat(m_dirFd, m_name.constData(), m_dirFd, n.constData(), 0) != 0) {
-        *taken = errno == EEXIST;
-        return statusOf(errno);
-    }
-    ::unlinkat(m_dirFd, m_name.constData(), 0);
-    m_name.clear();
-    return TargetStatus::Ok;
+    return statusOf(error);
 }
 
 TargetStatus TempOutput::placeUnnamed(const QByteArray& name, bool* taken) {
@@ -520,12 +415,10 @@ TargetStatus TempOutput::placeUnnamed(const QByteArray& name, bool* taken) {
         *taken = errno == EEXIST;
         return statusOf(errno);
     }
-    const std::optional<FileId> placed = m_id ? m_id : fileIdOf(m_fd);
+    const std::optional<FileId> placed = m_id ? m_id : fileIdOf(m_fd.get());
     // A full disk or a failing network share can report a lost write only at close: the
     // name just placed is taken back then, if it still holds this file.
-    const int result = ::close(m_fd);
-    m_fd = -1;
-    if (result == 0) {
+    if (m_fd.close()) {
         return TargetStatus::Ok;
     }
     const int error = errno;
@@ -544,7 +437,7 @@ bool TempOutput::linkUnnamed(const QByteArray& name) {
     static std::atomic<int> linksByDescriptor{-1}; // unknown, no, yes
     const int known = linksByDescriptor.load(std::memory_order_relaxed);
     if (known != 0) {
-        if (::linkat(m_fd, "", m_dirFd, name.constData(), AT_EMPTY_PATH) == 0) {
+        if (::linkat(m_fd.get(), "", m_dirFd, name.constData(), AT_EMPTY_PATH) == 0) {
             linksByDescriptor.store(1, std::memory_order_relaxed);
             return true;
         }
@@ -553,7 +446,7 @@ bool TempOutput::linkUnnamed(const QByteArray& name) {
         }
     }
     // Fails with EEXIST when the name is held, as the rename of a named file does.
-    if (::linkat(AT_FDCWD, procPathOf(m_fd).constData(), m_dirFd, name.constData(),
+    if (::linkat(AT_FDCWD, procPathOf(m_fd.get()).constData(), m_dirFd, name.constData(),
                  AT_SYMLINK_FOLLOW) != 0) {
         return false;
     }
@@ -562,7 +455,7 @@ bool TempOutput::linkUnnamed(const QByteArray& name) {
 }
 
 void TempOutput::discard() {
-    closeFd(m_fd);
+    m_fd.reset();
     if (!m_name.isEmpty()) {
         ::unlinkat(m_dirFd, m_name.constData(), 0);
         m_name.clear();

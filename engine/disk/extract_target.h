@@ -5,6 +5,7 @@
 // temporary file in its folder and moved into place under a name nobody holds yet.
 
 #include "disk/durable_set.h"
+#include "disk/fd.h"
 
 #include <QByteArray>
 #include <QString>
@@ -22,6 +23,7 @@ enum class TargetStatus {
     NotADirectory, // a folder on the way is a file (or something else)
     NoSpace,       // disk full or quota exceeded
     Unsupported,   // the file system cannot do what was asked
+    NameTooLong,   // a name longer than the file system holds
     Failed,        // any other error (permissions, I/O ...)
 };
 
@@ -31,7 +33,6 @@ enum class ExistingKind { None, File, Directory, Link, Other };
 class TargetDir {
 public:
     TargetDir() = default;
-    ~TargetDir();
     TargetDir(TargetDir&& other) noexcept;
     TargetDir& operator=(TargetDir&& other) noexcept;
     TargetDir(const TargetDir&) = delete;
@@ -40,8 +41,8 @@ public:
     // The destination itself; a link here is followed, since the user chose the path.
     static TargetDir openRoot(const QString& hostPath, TargetStatus* status);
 
-    bool isOpen() const { return m_fd >= 0; }
-    int fd() const { return m_fd; }
+    bool isOpen() const { return m_fd.isOpen(); }
+    int fd() const { return m_fd.get(); }
 
     // Opens the folder `name`, creating it when missing. `unixMode` (when >= 0) gives a
     // created folder its permission bits; the owner always keeps full access.
@@ -63,7 +64,7 @@ public:
 
 private:
     explicit TargetDir(int fd) : m_fd(fd) {}
-    int m_fd = -1;
+    Fd m_fd;
     mutable std::optional<std::optional<FileId>> m_id;
 };
 
@@ -75,7 +76,9 @@ private:
 bool linkStaysInside(const TargetDir& root, const QStringList& folder, const QByteArray& target);
 
 // A temporary file in a target folder: unnamed where the file system allows it, so that
-// not even a killed process leaves it behind; removed unless placed.
+// not even a killed process leaves it behind; removed unless placed. Where the file system
+// lacks unnamed files it has a hidden name of our own (see leftovers.h), and the first
+// such file in a folder removes those a killed run left there.
 class TempOutput {
 public:
     TempOutput() = default;
@@ -89,6 +92,7 @@ public:
     TargetStatus createUnnamed(const TargetDir& dir);
     TargetStatus write(const char* data, std::size_t size);
     // Permission bits (when >= 0; the owner keeps read and write) and modification time.
+    // Neither is an error where the file system cannot keep them.
     TargetStatus finish(int unixMode, std::optional<std::int64_t> mtime);
     bool finished() const { return m_finished; }
     // The file is to be placed through `folder`, which must be the very folder it was made
@@ -99,21 +103,26 @@ public:
     // Whether `name` in the folder is a plain file holding exactly the bytes written.
     bool sameContentAs(const QString& name) const;
     // Moves the file to `name` unless something already holds it (`taken` then set).
+    // Never replaces a file, and never leaves part of one under `name`, on any file system.
     TargetStatus placeAs(const QString& name, bool* taken);
     void discard();
 
 private:
     TargetStatus createIn(int dirFd, bool unnamedOnly);
+    TargetStatus createNamed();
     // An O_TMPFILE file, open until placed; a named one is closed by finish.
-    bool unnamed() const { return m_fd >= 0 && m_name.isEmpty(); }
+    bool unnamed() const { return m_fd.isOpen() && m_name.isEmpty(); }
+    // The file system written to, for what it was found to lack.
+    std::uint64_t device() const { return m_dirId ? m_dirId->device : 0; }
     TargetStatus place(const QByteArray& name, bool* taken);
+    TargetStatus placeOverPlaceholder(const QByteArray& name, bool* taken);
     TargetStatus placeUnnamed(const QByteArray& name, bool* taken);
     // Links the open file under `name`; errno says why not.
     bool linkUnnamed(const QByteArray& name);
 
-    int m_dirFd = -1;
+    int m_dirFd = -1;              // borrowed from the TargetDir
     std::optional<FileId> m_dirId; // the folder it was made in
-    int m_fd = -1;
+    Fd m_fd;
     QByteArray m_name;
     std::uint64_t m_size = 0;
     // An unnamed file's identity, read by finish: a placed name that has to be taken back
