@@ -72,4 +72,31 @@ TEST(EntryNameTest, DecodesCp437) {
     EXPECT_EQ(decodeCp437("\x80\x9E\xFF"), QString::fromUtf8("Ç₧\u00A0"));
 }
 
+// Names without the UTF-8 flag: UTF-8 where the bytes are strictly UTF-8 with something
+// beyond ASCII in them, else CP437, name by name. Some names read either way; the rule
+// decides those as UTF-8.
+TEST(EntryNameTest, UnflaggedNamesAreUtf8OnlyWhereTheyAreStrictlyUtf8) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"plain/ascii.txt", "plain/ascii.txt"},
+        {"\xC3\x9C" "n\xC3\xAF" "c\xC3\xB6" "d\xC3\xA9/", "Ünïcödé/"},
+        {"\xF0\x9F\x98\x80.txt", "😀.txt"},
+        {"\xE2\x94\x9C\xE2\x94\x80", "├─"},
+        // Valid in both readings: "├⌐" in CP437.
+        {"\xC3\xA9", "é"},
+        {"\x81" "ber", "über"},
+        {"\x82t\xE9", "étΘ"},
+        {"caf\xC3", "caf├"},
+        {"\xC3\xA9\x81", "├⌐ü"},
+        {"\xC0\xAF", "└»"},
+        {"\xE0\x80\xAF", "αÇ»"},
+        {"\xED\xA0\x80", "φáÇ"},
+        {"\xF4\x90\x80\x80", "⌠ÉÇÇ"},
+        {"\xF8\x88\x80\x80\x80", "°êÇÇÇ"},
+    };
+    for (const auto& [raw, text] : cases) {
+        SCOPED_TRACE(raw);
+        EXPECT_EQ(decodeUnflaggedName(QByteArray(raw)), QString::fromUtf8(text));
+    }
+}
+
 } // namespace
