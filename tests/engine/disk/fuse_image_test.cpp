@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -43,6 +44,10 @@ const Image kImages[] = {
     {"fat", "mkfs.vfat", "fusefat", false},
     {"exfat", "mkfs.exfat", "mount.exfat-fuse", true},
 };
+
+void PrintTo(const Image& image, std::ostream* out) {
+    *out << image.name;
+}
 
 QString findTool(const QString& name) {
     QString found = QStandardPaths::findExecutable(name);
