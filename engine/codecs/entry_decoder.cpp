@@ -2,6 +2,7 @@
 
 #include "codecs/deflate64.h"
 #include "codecs/method_decoders.h"
+#include "codecs/ppmd.h"
 
 #include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
@@ -33,6 +34,8 @@ Decoder decoderFor(std::uint16_t method) {
         return decodeZstd;
     case 95:
         return decodeXz;
+    case 98:
+        return decodePpmd;
     default:
         return nullptr;
     }

@@ -3,8 +3,8 @@
 // Turns one entry's stored bytes into its content, with each method's best packaged
 // decoder: deflate through ISA-L's streaming inflater (several times faster than zlib and,
 // like it, bounded in memory and in the work between two chunks), bzip2 through libbz2,
-// LZMA and XZ through liblzma, zstd through libzstd; Deflate64, which no library offers,
-// through our own. Sizes and CRC-32 are checked here for every method; the output side
+// LZMA and XZ through liblzma, zstd through libzstd; Deflate64 and PPMd, which no library
+// offers, through our own. Sizes and CRC-32 are checked here for every method; the output side
 // decides where the bytes go.
 
 #include "zip/zip_directory.h"

@@ -16,6 +16,7 @@ struct ZSTD_DCtx_s;
 namespace archive_engine {
 
 class Deflate64Decoder;
+class PpmdDecoder;
 
 // Counts and checksums what an entry produces, refusing more than it declared.
 class CheckedOutput {
@@ -48,6 +49,7 @@ struct DecoderState {
     ScratchBuffer output;
     std::unique_ptr<inflate_state> inflate; // ISA-L's state, large: kept between entries
     std::unique_ptr<Deflate64Decoder> deflate64;
+    std::unique_ptr<PpmdDecoder> ppmd; // its model's memory kept for the next entry of that size
     ZSTD_DCtx_s* zstd = nullptr;
 };
 
@@ -58,5 +60,6 @@ DecodeResult decodeBzip2(EntryInput& input, CheckedOutput& output, DecoderState&
 DecodeResult decodeLzma(EntryInput& input, CheckedOutput& output, DecoderState& state);
 DecodeResult decodeXz(EntryInput& input, CheckedOutput& output, DecoderState& state);
 DecodeResult decodeZstd(EntryInput& input, CheckedOutput& output, DecoderState& state);
+DecodeResult decodePpmd(EntryInput& input, CheckedOutput& output, DecoderState& state);
 
 } // namespace archive_engine
