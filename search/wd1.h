@@ -61,6 +61,19 @@ public:
     // The name the last completed Exists lookup found; empty when it found nothing or failed.
     QString lastFound;
 
+    // A folder the last search passed over: one it could not read, or one it did not enter
+    // because it is more than a plain directory. Never written to the list file; the caller
+    // tells the user, who would otherwise miss the archives in it without a word.
+    struct PassedOver {
+        enum Kind { Unreadable, NotEntered };
+        Kind kind = Unreadable;
+        QString folder; // as the walk holds it
+        QString reason; // the error's text, or the folder's attributes ("read-only, link")
+        bool operator==(const PassedOver&) const = default;
+    };
+    // Emptied when a search starts, not with the lists: the caller reads it afterwards.
+    QList<PassedOver> passedOver;
+
     // Where the component's texts for the main window go: the status line (network-drive
     // access text) and the free-space display of Diskspace. Unset: nowhere.
     std::function<void(const QString&)> statusText;
@@ -77,8 +90,8 @@ private:
     class BusyScope;
 
     void SetBusy(bool flag);
-    void ListSubDirs(QString d);
-    void FindFiles(QString d);
+    void ListSubDirs(const QString& folder);
+    void FindFiles(const QString& folder);
     void ClearDir(const QString& p);
 
     // The matching file names of each directory the walk has read, keyed by the

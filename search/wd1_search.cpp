@@ -6,6 +6,8 @@
 #include "platform/dialogs.h"
 #include "platform/dosfs.h"
 
+#include <utility>
+
 using wd1detail::withSeparator;
 
 namespace {
@@ -18,6 +20,20 @@ constexpr int kFileFlags = platform::AttrReadOnly | platform::AttrHidden | platf
 bool isDotEntry(const QString& name) {
     return name == kDot || name == kDotDot;
 }
+
+// Why a folder was not entered, in the words of its attributes.
+QString attributeNames(int attributes) {
+    static constexpr std::pair<int, const char*> kNames[] = {
+        {platform::AttrReadOnly, "read-only"}, {platform::AttrHidden, "hidden"},
+        {platform::AttrSystem, "system"},      {platform::AttrArchive, "archive"},
+        {platform::AttrReparsePoint, "link"},
+    };
+    QStringList names;
+    for (const auto& [bit, name] : kNames)
+        if (attributes & bit)
+            names.append(QLatin1String(name));
+    return names.join(QStringLiteral(", "));
+}
 } // namespace
 
 void Wd1::GetAll() {
@@ -25,6 +41,7 @@ void Wd1::GetAll() {
         return;
     BusyScope busy(*this);
     Clr();
+    passedOver.clear();
 
     setSPath(FixPath(sPath()));
     lstCache.append(sPath());
@@ -83,16 +100,19 @@ void Wd1::GetAll() {
         platform::deleteFile(listFile);
 }
 
-void Wd1::ListSubDirs(QString d) {
-    if (d.size() < 2)
+void Wd1::ListSubDirs(const QString& folder) {
+    if (folder.size() < 2)
         return;
-    d = withSeparator(d);
+    const QString d = withSeparator(folder);
     // One reading of each directory serves both phases: its plain subdirectories join the
     // queue, and its matching files are kept for the search, which would otherwise read
     // every directory of the tree a second time.
     QStringList& matches = walkMatches[d];
     constexpr int kEverything = platform::AttrDirectory | kFileFlags;
-    for (platform::DirListing listing(d, kEverything); !listing.atEnd(); listing.next()) {
+    platform::DirListing listing(d, kEverything);
+    if (listing.error())
+        passedOver.append({PassedOver::Unreadable, folder, listing.error().description});
+    for (; !listing.atEnd(); listing.next()) {
         if (work == 0)
             return;
         const QString name = listing.name();
@@ -106,23 +126,31 @@ void Wd1::ListSubDirs(QString d) {
         const QString path = d + name;
         platform::FsError error;
         // Only a plain directory is entered: read-only, hidden and linked ones are not, so
-        // the walk can never run in a cycle. An entry that cannot be read is passed over.
-        if (platform::getAttributes(path, &error) == platform::AttrDirectory && !error)
+        // the walk can never run in a cycle. Whatever is passed over is told to the caller.
+        const int attributes = platform::getAttributes(path, &error);
+        if (error)
+            passedOver.append({PassedOver::Unreadable, path, error.description});
+        else if (attributes == platform::AttrDirectory)
             lstCache.append(path);
+        else
+            passedOver.append({PassedOver::NotEntered, path, attributeNames(attributes)});
     }
 }
 
-void Wd1::FindFiles(QString d) {
-    if (platform::trimBlanks(d).size() < 2)
+void Wd1::FindFiles(const QString& folder) {
+    if (platform::trimBlanks(folder).size() < 2)
         return;
     // Not trimmed any further: on this host a directory name may end in a blank.
-    d = withSeparator(d);
+    const QString d = withSeparator(folder);
     QStringList names;
     if (const auto walked = walkMatches.find(d); walked != walkMatches.end()) {
         names = std::move(*walked);
         walkMatches.erase(walked);
     } else {
-        for (platform::DirListing listing(d, kFileFlags); !listing.atEnd(); listing.next()) {
+        platform::DirListing listing(d, kFileFlags);
+        if (listing.error())
+            passedOver.append({PassedOver::Unreadable, folder, listing.error().description});
+        for (; !listing.atEnd(); listing.next()) {
             if (platform::matchesPattern(listing.name(), tpat))
                 names.append(listing.name());
         }

@@ -4,7 +4,50 @@
 
 #include "platform/dosfs.h"
 
+#include <QDirIterator>
+
+#include <sys/fsuid.h>
+#include <unistd.h>
+
+// Readable failure messages for the folders a search passed over.
+inline void PrintTo(const Wd1::PassedOver& folder, std::ostream* os) {
+    *os << (folder.kind == Wd1::PassedOver::Unreadable ? "unreadable " : "not entered ")
+        << folder.folder.toStdString() << ": " << folder.reason.toStdString();
+}
+
 namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// Permission bits do not bind root: for the object's lifetime this thread's file access is
+// checked as "nobody", on a tree handed to that user. For anyone else it changes nothing.
+class AsOrdinaryUser {
+public:
+    explicit AsOrdinaryUser(const QString& tree) {
+        if (::geteuid() != 0)
+            return;
+        QDirIterator it(tree, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        bool handed = ::lchown(QFile::encodeName(tree).constData(), kNobody, kNobody) == 0;
+        while (it.hasNext())
+            handed =
+                ::lchown(QFile::encodeName(it.next()).constData(), kNobody, kNobody) == 0 && handed;
+        ::setfsuid(kNobody);
+        // An invalid id changes nothing and answers the id in force.
+        m_dropped = handed && ::setfsuid(uid_t(-1)) == kNobody;
+    }
+    ~AsOrdinaryUser() {
+        if (::geteuid() == 0)
+            ::setfsuid(0);
+    }
+    AsOrdinaryUser(const AsOrdinaryUser&) = delete;
+    AsOrdinaryUser& operator=(const AsOrdinaryUser&) = delete;
+
+    bool active() const { return m_dropped || ::geteuid() != 0; }
+
+private:
+    bool m_dropped = false;
+};
 
 QByteArray crlfLines(const QStringList& lines) {
     QByteArray bytes;
@@ -74,6 +117,60 @@ TEST_F(GetAllTest, EntersOnlyPlainDirectoriesAndListsEveryMatchingFile) {
     EXPECT_EQ(listFile(),
               crlfLines({"T:\\S\\.hidden.zip", "T:\\S\\a.ZIP", "T:\\S\\b.zip", "T:\\S\\C.Zip",
                          "T:\\S\\locked.zip", "T:\\S\\D.ZIP\\inner.zip"}));
+    using Folder = Wd1::PassedOver;
+    EXPECT_EQ(wd1().passedOver,
+              (QList<Folder>{
+                  {Folder::NotEntered, QStringLiteral("T:\\S\\.git"), QStringLiteral("hidden")},
+                  {Folder::NotEntered, QStringLiteral("T:\\S\\loop"), QStringLiteral("link")},
+                  {Folder::NotEntered, QStringLiteral("T:\\S\\RO"), QStringLiteral("read-only")}}));
+}
+
+TEST_F(GetAllTest, NamesEveryFolderItCouldNotReadAndStillListsTheRest) {
+    using Folder = Wd1::PassedOver;
+    const QString kPrivate = QStringLiteral("T:\\S\\PRIVATE");
+    struct Case {
+        const char* name;
+        QFile::Permissions permissions; // of PRIVATE
+        Folder passedOver;
+    };
+    const Case cases[] = {
+        {"writable but unreadable",
+         QFile::WriteOwner,
+         {Folder::Unreadable, kPrivate, platform::errorText(platform::ErrPathFileAccess)}},
+        // The owner cannot write it either, and that reads as read-only.
+        {"no permission at all", {}, {Folder::NotEntered, kPrivate, QStringLiteral("read-only")}},
+    };
+    makeFile(QStringLiteral("S/a.zip"));
+    makeFile(QStringLiteral("S/PRIVATE/b.zip"));
+    makeFile(QStringLiteral("S/OPEN/c.zip"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(QFile::setPermissions(host(QStringLiteral("S/PRIVATE")), c.permissions));
+        {
+            AsOrdinaryUser user(tRoot);
+            ASSERT_TRUE(user.active());
+            search(QStringLiteral("T:\\S\\"));
+        }
+        ASSERT_TRUE(QFile::setPermissions(host(QStringLiteral("S/PRIVATE")),
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        EXPECT_EQ(listFile(), crlfLines({"T:\\S\\a.zip", "T:\\S\\OPEN\\c.zip"}));
+        EXPECT_EQ(wd1().passedOver, QList<Folder>{c.passedOver});
+    }
+}
+
+TEST_F(GetAllTest, NamesAStartFolderThatWentBeforeItWasRead) {
+    for (const bool recurse : {true, false}) {
+        SCOPED_TRACE(recurse);
+        makeFile(QStringLiteral("S/a.zip"));
+        // The first yield comes after the start folder is queued and before it is read.
+        atYield(1, [this] { QDir(host(QStringLiteral("S"))).removeRecursively(); });
+        search(QStringLiteral("T:\\S\\"), recurse);
+
+        EXPECT_EQ(listFile(), QByteArray());
+        EXPECT_EQ(wd1().passedOver,
+                  (QList<Wd1::PassedOver>{{Wd1::PassedOver::Unreadable, QStringLiteral("T:\\S\\"),
+                                           platform::errorText(platform::ErrPathNotFound)}}));
+    }
 }
 
 TEST_F(GetAllTest, KeepsBlanksAtTheEndsOfDirectoryNames) {
