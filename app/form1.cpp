@@ -187,6 +187,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     connect(Dir1, &platform::DirListBox::MouseDown, this, &Form1::Dir1_MouseDown);
     // A value set by the program runs the click behaviour too, as long as it changes.
     connect(Check3, &QCheckBox::stateChanged, this, &Form1::Check3_Click);
+    connect(txtDesc, &QLineEdit::editingFinished, this, &Form1::takeTypedDestination);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(&XceedZip1, &ArchiveEngine::progress, this, &Form1::XceedZip1_Progress,

@@ -90,6 +90,9 @@ private:
     void buildStatusPanel();
     void runBatch();
     void checkDestination();
+    // A destination typed in host form is shown as the DOS path that reaches it; false,
+    // after saying why, when none does.
+    bool takeTypedDestination();
     void deleteArchive(const QString& archive, const QString& name);
     void saveLog();
     void reportFileError(const QString& what, const QString& path, const QString& reason);

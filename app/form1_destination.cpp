@@ -1,20 +1,53 @@
 #include "app/form1.h"
 
+#include "common/module1.h"
 #include "platform/archive_removal.h"
+#include "platform/dialogs.h"
+#include "platform/dosfs.h"
 #include "search/wd1.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 
+#include <cstring>
+
+bool Form1::takeTypedDestination() {
+    QString refusal;
+    const QString destination = typedFolderPath(txtDesc->text(), &refusal);
+    if (!refusal.isEmpty()) {
+        platform::MsgBox(refusal, platform::vbOKOnly | platform::vbCritical);
+        return false;
+    }
+    if (destination != txtDesc->text())
+        txtDesc->setText(destination);
+    return true;
+}
+
 void Form1::checkDestination() {
     if (!Check3->isChecked())
         return;
+    // A host path that no DOS path reaches, read as a DOS path, leads somewhere else: the
+    // run stops before its first archive rather than extract there.
+    if (!takeTypedDestination()) {
+        AbortFlag = -1;
+        return;
+    }
     const QString D = txtDesc->text();
     if (wd1().Exists(D))
         return;
-    // The answer does not change the run: a declined directory fails in the engine.
+    // The answer does not change the run: a declined directory fails in the engine. A Yes
+    // that could not make it is told why; the run still goes on.
+    const platform::MakeDirectoryWatch watch;
     wd1().MakeDir(D, QStringLiteral("Velmarch can not find that directory!  Create It?"));
+    const std::optional<platform::MakeDirectoryWatch::Failure>& failure = watch.lastFailure();
+    if (!failure || (platform::getAttributes(D) & platform::AttrDirectory))
+        return;
+    QString reason = failure->error.description;
+    if (failure->hostErrno != 0)
+        reason += QStringLiteral(" (") + QString::fromLocal8Bit(std::strerror(failure->hostErrno)) +
+                  QLatin1Char(')');
+    reportFileError(tr("create the folder"), failure->path, reason);
 }
 
 void Form1::deleteArchive(const QString& P, const QString& A) {

@@ -161,7 +161,7 @@ void Form1::runBatch() {
         const QString E = Check3->isChecked() ? txtDesc->text() : PathPart(P);
 
         if (Check2->isChecked()) {
-            const double F = DiskFreeBytes(E.left(1));
+            const double F = destinationFreeBytes(E);
             const double T = MegabytesToBytes(TxtSel->text());
             if (F < T) {
                 const int answer = MsgBox(QStringLiteral("Diskspace Under ") + TxtSel->text() +

@@ -30,6 +30,29 @@ double DiskFreeBytes(const QString& drive) {
     return static_cast<double>(*bytes);
 }
 
+double destinationFreeBytes(const QString& destination) {
+    QString host;
+    if (platform::isHostForm(destination))
+        host = platform::expandHostForm(destination);
+    else if (!platform::trimBlanks(destination).isEmpty())
+        host = platform::toHostPath(destination);
+    if (host.isEmpty())
+        return -1;
+    const std::optional<std::uint64_t> bytes = platform::freeBytesAt(host);
+    return bytes ? static_cast<double>(*bytes) : -1;
+}
+
+QString typedFolderPath(const QString& typed, QString* refusal) {
+    refusal->clear();
+    if (!platform::isHostForm(typed))
+        return typed;
+    const platform::DosForm form = platform::dosFormOf(typed);
+    if (form.dosPath.isEmpty())
+        *refusal =
+            QStringLiteral("Velmarch can not use ") + typed + QStringLiteral(": ") + form.refusal;
+    return form.dosPath;
+}
+
 void setStatusLine(std::function<void(const QString&)> show) {
     statusLine() = std::move(show);
 }

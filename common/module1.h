@@ -23,6 +23,17 @@ bool IsCDRomDrive(const QString& path);
 // -1 when the drive cannot report them.
 double DiskFreeBytes(const QString& drive);
 
+// Free bytes of the file system that will hold `destination` (a DOS path, or one typed in
+// host form): that of its nearest existing folder, whichever drive letter reaches it, so a
+// small disk mounted below a drive counts with its own figure. -1 when it cannot be told
+// (a blank text, an unknown or unready drive).
+double destinationFreeBytes(const QString& destination);
+
+// A folder path as a user typed it, in the form the program works with: host form
+// ("/home/u/out", "~/out") becomes the DOS path that reaches it, anything else is kept.
+// Empty when refused, with *refusal the message that says why.
+QString typedFolderPath(const QString& typed, QString* refusal);
+
 // Where SetStatus's text goes: the main window sets the status line's hook at creation.
 // Unset: nowhere.
 void setStatusLine(std::function<void(const QString&)> show);

@@ -393,16 +393,31 @@ FsError deleteFile(const QString& path) {
     return FsError::none();
 }
 
+namespace {
+
+thread_local MakeDirectoryWatch* innermostWatch = nullptr;
+
+} // namespace
+
+MakeDirectoryWatch::MakeDirectoryWatch() : m_outer(innermostWatch) {
+    innermostWatch = this;
+}
+
+MakeDirectoryWatch::~MakeDirectoryWatch() {
+    innermostWatch = m_outer;
+}
+
 FsError makeDirectory(const QString& path) {
     FsError error;
+    int failure = 0;
     QString host;
-    if (!resolveTo(path, &host, &error))
-        return error;
-    if (::mkdir(encoded(host).constData(), 0777) != 0) {
-        const int failure = errno;
-        return failure == ENOENT ? FsError::of(ErrPathNotFound) : fromErrno(failure);
+    if (resolveTo(path, &host, &error) && ::mkdir(encoded(host).constData(), 0777) != 0) {
+        failure = errno;
+        error = failure == ENOENT ? FsError::of(ErrPathNotFound) : fromErrno(failure);
     }
-    return FsError::none();
+    if (error && innermostWatch)
+        innermostWatch->m_lastFailure = MakeDirectoryWatch::Failure{path, error, failure};
+    return error;
 }
 
 TextWriter::~TextWriter() {

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace platform {
@@ -109,6 +110,32 @@ FsError setAttributes(const QString& path, int attributes);
 FsError deleteFile(const QString& path);
 // MkDir: creates one directory level.
 FsError makeDirectory(const QString& path);
+
+// The failures of makeDirectory on this thread while a watch lives (the innermost one): a
+// caller learns why a folder it had another component create is not there, as the old
+// runtime's Err told the caller of a procedure without an error handler of its own.
+class MakeDirectoryWatch {
+public:
+    struct Failure {
+        QString path; // the DOS path of the level that could not be made
+        FsError error;
+        int hostErrno = 0; // 0 when the path did not resolve
+    };
+
+    MakeDirectoryWatch();
+    ~MakeDirectoryWatch();
+    MakeDirectoryWatch(const MakeDirectoryWatch&) = delete;
+    MakeDirectoryWatch& operator=(const MakeDirectoryWatch&) = delete;
+
+    // The last failure seen; empty while every call succeeded.
+    const std::optional<Failure>& lastFailure() const { return m_lastFailure; }
+
+private:
+    friend FsError makeDirectory(const QString& path);
+
+    MakeDirectoryWatch* m_outer;
+    std::optional<Failure> m_lastFailure;
+};
 
 // Text file written line by line, each line ended by CR LF, UTF-8.
 class TextWriter {

@@ -337,13 +337,28 @@ const Volume* volumeOfRoot(const VolumeTable& table, const QString& rootPath) {
     return table.byLetter(rootPath.at(0));
 }
 
-// The space of a drive root, or nothing for an unknown or unready drive.
+// The space of a drive root, or nothing for an unknown or unready drive, or one whose
+// mount point is gone (its parent's figure would be another file system's).
 std::optional<DiskSpace> rootSpace(const QString& rootPath) {
     const std::shared_ptr<const VolumeTable> table = volumeTable();
     const Volume* volume = volumeOfRoot(*table, rootPath);
-    if (!volume || !volume->ready)
+    if (!volume || !volume->ready || !hostExists(volume->mountPoint))
         return std::nullopt;
     return table->spaceAt(volume->mountPoint);
+}
+
+// The nearest folder of a host path that exists, the path itself when it does, with its
+// stat (links followed: a linked folder's files go where the link leads); empty when not
+// even "/" can be seen.
+QString nearestExisting(const QString& hostPath, struct stat* status) {
+    QString path = QDir::cleanPath(QDir::current().absoluteFilePath(hostPath));
+    while (::stat(QFile::encodeName(path).constData(), status) != 0) {
+        if (path == QLatin1String("/"))
+            return {};
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        path = slash <= 0 ? QStringLiteral("/") : path.left(slash);
+    }
+    return path;
 }
 
 QString dosPathIn(const VolumeTable& table, const QString& hostPath) {
@@ -480,10 +495,19 @@ const Volume* VolumeTable::containing(const QString& hostPath) const {
 }
 
 std::optional<DiskSpace> VolumeTable::spaceAt(const QString& hostPath) const {
-    const Volume* volume = containing(hostPath);
-    if (volume && m_spaceQuery)
-        return m_spaceQuery(*volume, hostPath);
-    return hostDiskSpace(hostPath);
+    if (hostPath.isEmpty())
+        return std::nullopt;
+    struct stat folderStatus {};
+    const QString folder = nearestExisting(hostPath, &folderStatus);
+    if (folder.isEmpty())
+        return std::nullopt;
+    const Volume* volume = containing(folder);
+    struct stat rootStatus {};
+    if (volume && m_spaceQuery &&
+        ::stat(QFile::encodeName(volume->mountPoint).constData(), &rootStatus) == 0 &&
+        rootStatus.st_dev == folderStatus.st_dev)
+        return m_spaceQuery(*volume, folder);
+    return hostDiskSpace(folder);
 }
 
 std::optional<DiskSpace> hostDiskSpace(const QString& hostPath) {
@@ -581,6 +605,53 @@ QString toHostPath(const QString& dosPath) {
 
 QString toDosPath(const QString& hostPath) {
     return dosPathIn(*volumeTable(), hostPath);
+}
+
+bool isHostForm(const QString& typed) {
+    if (typed.startsWith(QLatin1Char('/')))
+        return !typed.startsWith(QLatin1String("//"));
+    return typed == QLatin1String("~") || typed.startsWith(QLatin1String("~/"));
+}
+
+QString expandHostForm(const QString& typed) {
+    const QString path =
+        typed.startsWith(QLatin1Char('~')) ? QDir::homePath() + typed.mid(1) : typed;
+    return QDir::cleanPath(path);
+}
+
+DosForm dosFormOf(const QString& typed) {
+    const QString host = expandHostForm(typed);
+    for (QStringView name : QStringView(host).split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (name.contains(QLatin1Char('\\')))
+            return {QString(), QStringLiteral("the name \"%1\" holds a \"\\\", which a DOS path "
+                                              "can not carry")
+                                   .arg(name)};
+        QString shown = name.toString();
+        bool control = false;
+        for (QChar& c : shown) {
+            if (isControlCharacter(c.unicode())) {
+                c = QLatin1Char('?');
+                control = true;
+            }
+        }
+        if (control)
+            return {QString(), QStringLiteral("the name \"%1\" holds a control character, which a "
+                                              "DOS path can not carry")
+                                   .arg(shown)};
+    }
+    const std::shared_ptr<const VolumeTable> table = volumeTable();
+    const QString dos = dosPathIn(*table, host);
+    if (dos.isEmpty())
+        return {QString(), QStringLiteral("no drive reaches it")};
+    const Volume* volume = table->byLetter(dos.at(0));
+    if (!volume->ready)
+        return {QString(), QStringLiteral("its drive %1 is not ready").arg(dos.left(2))};
+    // Names are looked up ignoring case: an entry spelt otherwise would take the place of
+    // one that is still to be made.
+    const QString reached = toHostPath(dos);
+    if (reached != host)
+        return {QString(), QStringLiteral("its DOS path %1 would lead to %2").arg(dos, reached)};
+    return {dos, QString()};
 }
 
 int GetDriveTypeA(const QString& rootPath) {

@@ -64,7 +64,10 @@ public:
     // that path. Unset: hostDiskSpace of the path.
     using SpaceQuery = std::function<std::optional<DiskSpace>(const Volume&, const QString&)>;
     void setSpaceQuery(SpaceQuery query) { m_spaceQuery = std::move(query); }
-    // The space of the file system at a host path (statvfs for a path outside every drive).
+    // The space of the file system that holds a host path: that of its nearest existing
+    // folder. The query is asked only where that folder is on its drive's own file system;
+    // anything else (a path outside every drive, a mount below a drive without a letter of
+    // its own) gets the statvfs of the folder.
     std::optional<DiskSpace> spaceAt(const QString& hostPath) const;
 
 private:
@@ -113,6 +116,21 @@ QString toHostPath(const QString& dosPath);
 // Empty when the host path holds a name with "\" that a DOS path cannot carry.
 QString toDosPath(const QString& hostPath);
 
+// Paths as the host writes them, which people on Linux type and paste: "/home/u/out",
+// "~/out", "~". "//server/share" stays a network path.
+bool isHostForm(const QString& typed);
+// The host path a text in host form names: "~" is the home directory, "." and ".." are
+// resolved in the text.
+QString expandHostForm(const QString& typed);
+// A path typed in host form, as the DOS path that reaches it.
+struct DosForm {
+    QString dosPath; // empty when refused
+    QString refusal; // why no DOS path reaches the folder
+};
+// Refused: a name holds a character a DOS path cannot carry, no drive reaches the folder,
+// or the DOS path, looked up ignoring case, would lead to another entry.
+DosForm dosFormOf(const QString& typed);
+
 // Stand-ins for kernel32's drive functions. GetDriveTypeA takes "x:\" or "x:" in any
 // letter case; anything else is 1. GetDiskFreeSpaceA fails for an unknown or unready
 // drive; its four figures multiply out to the free bytes exactly whenever 32-bit fields
@@ -125,7 +143,8 @@ bool GetDiskFreeSpaceA(const QString& rootPath, std::uint32_t* sectorsPerCluster
 // The same figure without the 32-bit fields: free bytes, or nothing for an unknown or
 // unready drive.
 std::optional<std::uint64_t> freeBytes(const QString& rootPath);
-// Free bytes at a host path, from the table in force.
+// Free bytes of the file system that holds a host path (see VolumeTable::spaceAt), from the
+// table in force.
 std::optional<std::uint64_t> freeBytesAt(const QString& hostPath);
 
 } // namespace platform

@@ -126,7 +126,15 @@ void FrmDir::FileDir1_MouseDown() {
 }
 
 void FrmDir::Command1_Click() {
-    QString chosen = txtPath->text();
+    // A host path reaches the program as the DOS path of the same folder, or stays in the
+    // box to be put right.
+    QString refusal;
+    QString chosen = typedFolderPath(txtPath->text(), &refusal);
+    if (!refusal.isEmpty()) {
+        platform::MsgBox(refusal, platform::vbOKOnly | platform::vbCritical);
+        return;
+    }
+    txtPath->setText(chosen);
     if (!chosen.endsWith(u'\\'))
         chosen += u'\\';
     ChosenDir = chosen;

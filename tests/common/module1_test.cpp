@@ -3,11 +3,13 @@
 #include "tests/support/qt_app.h"
 #include "tests/support/test_drives.h"
 
+#include <QDir>
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <vector>
 
 namespace {
 
@@ -94,6 +96,55 @@ TEST_F(Module1Drives, DiskFreeBytesReadsTheDriveOfTheFirstNonBlankCharacter) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(DiskFreeBytes(QString::fromUtf8(c.drive)), c.bytes) << '"' << c.drive << '"';
+}
+
+TEST_F(Module1Drives, DestinationFreeBytesAsksTheNearestExistingFolderOfThePath) {
+    const QString t = drives.hostRoot('t');
+    QDir(t).mkpath(QStringLiteral("out"));
+    struct Case {
+        QString destination;
+        double bytes;
+    };
+    const std::vector<Case> cases = {
+        {"t:\\", 9'999'999},
+        {"t:\\out\\", 9'999'999},
+        {"t:\\not\\yet\\made", 9'999'999},
+        {"f:\\x", 3221225472.0},
+        // Host form, whose first character names no drive.
+        {t + "/out", 9'999'999},
+        {t + "/not/yet/made", 9'999'999},
+        {"", -1},
+        {"   ", -1},
+        {"q:\\x", -1}, // no such drive
+        {"n:\\x", -1}, // no medium
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(destinationFreeBytes(c.destination), c.bytes) << c.destination.toStdString();
+}
+
+TEST_F(Module1Drives, TypedFolderPathsInHostFormBecomeDosPaths) {
+    const QString t = drives.hostRoot('t');
+    struct Case {
+        QString typed;
+        QString path;
+        QString refusal;
+    };
+    const std::vector<Case> cases = {
+        {"t:\\zips", "t:\\zips", {}},
+        {"//server/share/dir", "//server/share/dir", {}},
+        {"\\zips", "\\zips", {}},
+        {"", "", {}},
+        {t + "/zips/new", "t:\\zips\\new", {}},
+        {"/velmarch-nowhere", "", "Velmarch can not use /velmarch-nowhere: no drive reaches it"},
+        {t + "/a\\b", "",
+         "Velmarch can not use " + t +
+             "/a\\b: the name \"a\\b\" holds a \"\\\", which a DOS path can not carry"},
+    };
+    for (const Case& c : cases) {
+        QString refusal = QStringLiteral("left from before");
+        EXPECT_EQ(typedFolderPath(c.typed, &refusal), c.path) << c.typed.toStdString();
+        EXPECT_EQ(refusal, c.refusal) << c.typed.toStdString();
+    }
 }
 
 TEST_F(Module1Drives, IsCDRomDriveLooksAtTheFirstThreeCharacters) {

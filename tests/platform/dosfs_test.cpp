@@ -258,6 +258,27 @@ TEST_F(DosFs, MakeDirectoryCreatesOneLevel) {
     EXPECT_EQ(makeDirectory(QStringLiteral("n:\\x")).number, ErrDeviceUnavailable);
 }
 
+TEST_F(DosFs, AWatchSeesTheLastFailureToMakeAFolderOnItsThread) {
+    writeFile(d + QStringLiteral("/file"));
+    MakeDirectoryWatch outer;
+    {
+        MakeDirectoryWatch inner;
+        EXPECT_FALSE(makeDirectory(QStringLiteral("t:\\d\\made")));
+        EXPECT_FALSE(inner.lastFailure().has_value());
+        EXPECT_TRUE(makeDirectory(QStringLiteral("n:\\x")));
+        EXPECT_TRUE(makeDirectory(QStringLiteral("t:\\d\\file\\sub")));
+        ASSERT_TRUE(inner.lastFailure().has_value());
+        EXPECT_EQ(inner.lastFailure()->path, QStringLiteral("t:\\d\\file\\sub"));
+        EXPECT_EQ(inner.lastFailure()->error.number, ErrPathNotFound);
+        EXPECT_EQ(inner.lastFailure()->hostErrno, ENOTDIR);
+    }
+    EXPECT_FALSE(outer.lastFailure().has_value()) << "only the innermost watch sees them";
+    EXPECT_TRUE(makeDirectory(QStringLiteral("n:\\x")));
+    ASSERT_TRUE(outer.lastFailure().has_value());
+    EXPECT_EQ(outer.lastFailure()->error.number, ErrDeviceUnavailable);
+    EXPECT_EQ(outer.lastFailure()->hostErrno, 0) << "the path never reached the host";
+}
+
 TEST_F(DosFs, TextFilesUseCrLfAndUtf8) {
     {
         TextWriter writer;

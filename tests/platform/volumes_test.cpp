@@ -3,6 +3,7 @@
 #include "tests/support/test_drives.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -201,6 +202,53 @@ TEST_F(PathMapping, HostPathsMapBackToDrivesAndCurrentDirectories) {
     EXPECT_EQ(driveTexts().first(), QStringLiteral("m: [") + m + QStringLiteral("]"));
 }
 
+TEST(HostForm, PathsTheHostWritesAreTold) {
+    struct Case {
+        const char* typed;
+        bool hostForm;
+    };
+    const Case cases[] = {
+        {"/home/u/out", true},  {"/", true},     {"~", true},         {"~/out", true},
+        {"//srv/share", false}, {"~out", false}, {"c:\\zips", false}, {"\\zips", false},
+        {"zips/old", false},    {"", false},     {" /home", false},   {"\\\\srv\\x", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(isHostForm(QString::fromUtf8(c.typed)), c.hostForm) << c.typed;
+}
+
+TEST_F(PathMapping, HostFormBecomesTheDosPathThatReachesItOrSaysWhyNot) {
+    QDir(t).mkpath(QStringLiteral("Taken"));
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(u + QStringLiteral("/home")));
+    struct Case {
+        QString typed;
+        const char* dos;
+        QString refusal;
+    };
+    const std::vector<Case> cases = {
+        {t + "/work/Sub", "t:\\work\\Sub", {}},
+        {t + "/work/not/yet/made/", "t:\\work\\not\\yet\\made", {}},
+        {t + "/work/./Sub/../x", "t:\\work\\x", {}},
+        {t, "t:\\", {}},
+        {"~/docs", "u:\\home\\docs", {}},
+        {"~", "u:\\home", {}},
+        {t + "/a\\b/c", "", "the name \"a\\b\" holds a \"\\\", which a DOS path can not carry"},
+        {t + "/line\nbreak", "",
+         "the name \"line?break\" holds a control character, which a DOS path can not carry"},
+        {"/velmarch-nowhere/x", "", "no drive reaches it"},
+        {drives.hostRoot('r') + "/x", "", "its drive r: is not ready"},
+        // Looked up ignoring case, "taken" would be the folder that is there.
+        {t + "/taken", "", "its DOS path t:\\taken would lead to " + t + "/Taken"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        const DosForm form = dosFormOf(c.typed);
+        EXPECT_EQ(form.dosPath, QString::fromUtf8(c.dos));
+        EXPECT_EQ(form.refusal, c.refusal);
+    }
+    qputenv("HOME", home);
+}
+
 TEST(PathMappingNested, LongestLetteredMountPointWins) {
     VolumeTable table;
     for (const auto& [letter, mount] : std::vector<std::pair<char, const char*>>{
@@ -317,14 +365,20 @@ TEST(DiskFreeSpace, HostPathsBelowADriveGetTheTablesFigure) {
     const std::optional<std::uint64_t> host = freeBytesAt(u);
     ASSERT_TRUE(host.has_value());
     EXPECT_NE(*host, std::uint64_t(12'345));
+    // Outside every drive the nearest existing folder is asked ("/" here).
+    EXPECT_TRUE(freeBytesAt(QStringLiteral("/velmarch-nowhere/not/made")).has_value());
+    EXPECT_FALSE(freeBytesAt(QString()).has_value());
 }
 
 TEST(DiskFreeSpace, FailsForUnknownAndUnreadyDrives) {
     TestDrives drives;
     drives.addDrive('t');
     drives.addDrive('r', DriveCdRom, std::uint64_t(1000), false);
+    // A drive whose mount point is gone: the folder above it is another file system.
+    const QString g = drives.addDrive('g', DriveFixed, std::uint64_t(1000));
     drives.install();
-    for (const char* root : {"r:\\", "q:\\", "t:\\work", ""}) {
+    ASSERT_TRUE(QDir(g).removeRecursively());
+    for (const char* root : {"r:\\", "q:\\", "t:\\work", "", "g:\\"}) {
         SCOPED_TRACE(root);
         std::uint32_t spc = 7, bps = 7, freeClusters = 7, totalClusters = 7;
         EXPECT_FALSE(

@@ -18,6 +18,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -70,6 +71,59 @@ TEST_F(FrmDirTest, ApplyHandsBackThePathEndingInABackslash) {
         EXPECT_EQ(ChosenDir, QString::fromUtf8(c.chosen)) << c.typed;
         EXPECT_FALSE(chooser.isVisible());
         EXPECT_EQ(AbortFlag, 0);
+    }
+}
+
+TEST_F(FrmDirTest, AHostPathTypedInThePathBoxIsAppliedAsItsDosPath) {
+    struct Case {
+        QString typed;
+        const char* shown;
+    };
+    const std::vector<Case> cases = {
+        {t + "/zips/old", "t:\\zips\\old"},
+        {t + "/zips/not/yet/made/", "t:\\zips\\not\\yet\\made"},
+        {drives.hostRoot('u'), "u:\\"},
+    };
+    for (const Case& c : cases) {
+        FrmDir chooser;
+        chooser.show();
+        chooser.txtPath->setText(c.typed);
+        QTest::mouseClick(chooser.Command1, Qt::LeftButton);
+        const QString shown = QString::fromUtf8(c.shown);
+        EXPECT_EQ(chooser.txtPath->text(), shown) << c.typed.toStdString();
+        EXPECT_EQ(ChosenDir, shown.endsWith(u'\\') ? shown : shown + u'\\');
+        EXPECT_FALSE(chooser.isVisible());
+    }
+    EXPECT_TRUE(dialogs->messages().empty());
+}
+
+TEST_F(FrmDirTest, AHostPathNoDosPathReachesIsRefusedAndTheWindowStays) {
+    ChosenDir = QStringLiteral("t:\\before\\");
+    struct Case {
+        QString typed;
+        QString message;
+    };
+    const std::vector<Case> cases = {
+        {"/velmarch-nowhere/out",
+         "Velmarch can not use /velmarch-nowhere/out: no drive reaches it"},
+        {t + "/a\\b",
+         "Velmarch can not use " + t +
+             "/a\\b: the name \"a\\b\" holds a \"\\\", which a DOS path can not carry"},
+    };
+    for (const Case& c : cases) {
+        dialogs->clear();
+        FrmDir chooser;
+        chooser.show();
+        chooser.txtPath->setText(c.typed);
+        QTest::keyClick(chooser.txtPath, Qt::Key_Return);
+        ASSERT_EQ(dialogs->messages().size(), 1u) << c.typed.toStdString();
+        const auto& message = dialogs->messages().front();
+        EXPECT_EQ(message.text, c.message);
+        EXPECT_EQ(message.title, QStringLiteral("Velmarch"));
+        EXPECT_EQ(message.icon, testsupport::ScriptedDialogs::Icon::Critical);
+        EXPECT_TRUE(chooser.isVisible()) << "the path can be put right";
+        EXPECT_EQ(chooser.txtPath->text(), c.typed);
+        EXPECT_EQ(ChosenDir, QStringLiteral("t:\\before\\"));
     }
 }
 
