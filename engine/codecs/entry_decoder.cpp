@@ -114,11 +114,18 @@ DecodeResult EntryDecoder::decode(ArchiveReader& archive, const ZipEntry& entry,
     }
     EntryInput input(archive, entry.dataOffset, entry.compressedSize);
     CheckedOutput checked(entry, output);
+    archive.clearReadError();
+    DecodeResult result;
     try {
-        return decoder(input, checked, *m_state);
+        result = decoder(input, checked, *m_state);
     } catch (const std::bad_alloc&) {
         return DecodeResult::OutOfMemory;
     }
+    // Whatever the decoder made of bytes that never came, the disk failed, not the archive.
+    if (result != DecodeResult::Ok && result != DecodeResult::Stopped && archive.readError()) {
+        return DecodeResult::ReadError;
+    }
+    return result;
 }
 
 } // namespace archive_engine

@@ -52,7 +52,8 @@ enum class DecodeResult {
     UnknownMethod,
     BadPassword,
     BadCrc,
-    Corrupted, // damaged stream, wrong size, or bytes that cannot be read from the archive
+    Corrupted, // damaged stream, wrong size, or bytes no longer in the archive
+    ReadError, // the host could not read the archive's bytes
     OutOfMemory,
     Stopped, // the output refused more
 };

@@ -24,7 +24,10 @@ QByteArray hostName(const QString& name) {
     return name.toUtf8();
 }
 
+thread_local int t_lastError = 0;
+
 TargetStatus statusOf(int error) {
+    t_lastError = error;
     switch (error) {
     case ENOSPC:
     case EDQUOT:
@@ -99,6 +102,14 @@ bool readFully(int fd, char* buffer, std::size_t size, off_t offset) {
 }
 
 } // namespace
+
+int lastError() {
+    return t_lastError;
+}
+
+void clearLastError() {
+    t_lastError = 0;
+}
 
 TargetDir::TargetDir(TargetDir&& other) noexcept
     : m_fd(std::move(other.m_fd)), m_id(std::exchange(other.m_id, std::nullopt)) {}

@@ -27,6 +27,11 @@ enum class TargetStatus {
     Failed,        // any other error (permissions, I/O ...)
 };
 
+// The host's error (errno) behind the last status other than Ok that this thread was
+// given, for telling the user why; 0 after clearLastError() until then.
+int lastError();
+void clearLastError();
+
 // What a name in a folder currently is, without following a link.
 enum class ExistingKind { None, File, Directory, Link, Other };
 

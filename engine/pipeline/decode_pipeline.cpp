@@ -181,6 +181,7 @@ void DecodePipeline::work() {
         Piece verdict;
         verdict.last = true;
         verdict.verdict = m_memory.decoder.decode(m_archive, *m_jobs[job].entry, output);
+        verdict.systemError = m_archive.readError();
         if (output.outOfMemory) {
             verdict.verdict = DecodeResult::OutOfMemory;
         }
@@ -239,9 +240,12 @@ std::optional<DecodePipeline::Piece> DecodePipeline::writeJob(std::size_t job) {
     Piece verdict;
     verdict.last = true;
     SmallFileOutput output(*file);
+    disk::clearLastError();
     verdict.verdict = m_memory.decoder.decode(m_archive, entry, output);
+    verdict.systemError = m_archive.readError();
     verdict.fileStatus = output.status;
     if (verdict.fileStatus != disk::TargetStatus::Ok) {
+        verdict.systemError = disk::lastError();
         verdict.verdict = DecodeResult::Stopped;
     }
     if (verdict.verdict != DecodeResult::Ok) {
@@ -252,6 +256,7 @@ std::optional<DecodePipeline::Piece> DecodePipeline::writeJob(std::size_t job) {
     if (m_smallFiles == SmallFiles::OnDecodingThread || writerBehind()) {
         verdict.fileStatus = file->finish(entry.placedMode(), entry.placedTime());
         if (verdict.fileStatus != disk::TargetStatus::Ok) {
+            verdict.systemError = disk::lastError();
             verdict.verdict = DecodeResult::Stopped;
             return verdict;
         }

@@ -66,6 +66,8 @@ public:
         // still to be, or what kept it from being made (the verdict is then Stopped).
         std::unique_ptr<disk::TempOutput> file;
         disk::TargetStatus fileStatus = disk::TargetStatus::Ok;
+        // The host's error (errno) behind a read error or a file not made.
+        int systemError = 0;
     };
 
     // Content decoded but not yet taken; a larger entry still passes, piece by piece.

@@ -24,7 +24,7 @@ Result Engine::extract(const ExtractionRequest& request, ExtractionSink& sink) {
     // The running call owns the decoding memory, the set of what it placed and the abort
     // flag; a second call from its sink would clear them under it.
     if (m_running) {
-        return Busy;
+        return Busy; // the running call's findings stay as they are
     }
     m_running = true;
     m_state->placed.clear();
@@ -33,6 +33,7 @@ Result Engine::extract(const ExtractionRequest& request, ExtractionSink& sink) {
         Extraction extraction(request, sink, m_abort, m_state->memory, m_state->placed);
         result = extraction.run();
         m_archiveRead = extraction.archiveRead();
+        m_findings = extraction.findings();
     }
     // An abort request ends with the call it stopped (or that saw it first); left set, it
     // would fail every archive that follows.

@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <new>
 #include <system_error>
 
@@ -97,9 +98,9 @@ Result Extraction::run() {
         return result;
     }
     if (!startPipeline(selected)) {
-        // No thread to decode on (the process is out of threads or memory): fail before
-        // anything is written, the archive stays.
-        return CannotOpenArchive;
+        // No thread to decode on (the process is out of threads, descriptors or memory):
+        // fail before anything is written, the archive stays.
+        return OutOfResources;
     }
     reportProgress(true);
     for (const Selected& item : selected) {
@@ -134,6 +135,7 @@ Result Extraction::openArchive() {
     }
     std::optional<disk::ArchiveFile> file = disk::openArchiveFile(*m_request.archive);
     if (!file) {
+        m_findings.systemError = errno;
         return CannotOpenArchive;
     }
     // The reader goes to the decoding thread; this thread watches through its own
@@ -143,8 +145,11 @@ Result Extraction::openArchive() {
     m_archiveStamp = disk::stampOf(m_archiveFd.get());
     m_archiveRead = disk::fileIdOf(m_archiveFd.get());
     m_directory = readZipDirectory(*m_archiveReader);
+    m_findings.archiveProblem = m_directory.problem;
+    m_findings.systemError = m_directory.readError;
     switch (m_directory.status) {
     case ZipDirectory::NotAZip:
+    case ZipDirectory::Unreadable:
         return CannotOpenArchive;
     case ZipDirectory::Damaged:
     case ZipDirectory::Overlapping:
@@ -162,18 +167,25 @@ Result Extraction::prepareDestination() {
     m_destinationHost = *m_request.destination;
     if (!disk::hostIsDirectory(m_destinationHost)) {
         if (disk::hostExists(m_destinationHost)) {
+            m_findings.systemError = ENOTDIR;
             return DestinationNotWritable; // a file (or dangling link) is there
         }
         if (!m_sink.createDestination()) {
             return DestinationMissing;
         }
         if (!disk::makeHostDirectories(m_destinationHost)) {
+            m_findings.systemError = errno;
             return DestinationNotWritable;
         }
     }
     TargetStatus status;
     m_root = disk::TargetDir::openRoot(m_destinationHost, &status);
-    if (status != TargetStatus::Ok || !m_root.writable()) {
+    if (status != TargetStatus::Ok) {
+        m_findings.systemError = disk::lastError();
+        return DestinationNotWritable;
+    }
+    if (!m_root.writable()) {
+        m_findings.systemError = errno;
         return DestinationNotWritable;
     }
     return Success;
@@ -269,6 +281,7 @@ bool Extraction::startPipeline(const std::vector<Selected>& selected) {
     TargetStatus status;
     disk::TargetDir workerRoot = m_root.duplicate(&status);
     if (status != TargetStatus::Ok) {
+        m_findings.systemError = disk::lastError();
         return false;
     }
     try {
@@ -278,9 +291,11 @@ bool Extraction::startPipeline(const std::vector<Selected>& selected) {
         m_pipeline = std::make_unique<DecodePipeline>(std::move(m_archiveReader), m_directory,
                                                       std::move(jobs), *m_memory,
                                                       std::move(workerRoot), m_smallFiles);
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& error) {
+        m_findings.systemError = error.code().value();
         return false;
     } catch (const std::bad_alloc&) {
+        m_findings.systemError = ENOMEM;
         return false;
     }
     return true;
@@ -319,6 +334,7 @@ bool Extraction::archiveUnchanged() const {
 void Extraction::extractEntry(const Selected& item) {
     const ZipEntry& entry = m_directory.entries[item.index];
     Placing placing{item.index, entry, m_directory.name(entry), {}};
+    disk::clearLastError();
     m_sink.entryStarted(placing.name);
     const std::uint64_t doneBefore = m_doneBytes;
     if (item.action != Action::Skip && item.action != Action::Nothing) {
@@ -402,7 +418,7 @@ void Extraction::makeLink(const Placing& item) {
     // A link's target is a few bytes, decoded by now or nearly: no abort check while waiting.
     const DecodeResult decoded = receive(&target, false).verdict;
     if (decoded != DecodeResult::Ok) {
-        skipForDecode(item.name, decoded);
+        skipForDecode(item.name, decoded, 0);
         return;
     }
     const QStringList folder = item.path.components.mid(0, item.path.components.size() - 1);
@@ -458,14 +474,15 @@ std::unique_ptr<disk::TempOutput> Extraction::receiveFile(const Placing& item,
     if (verdict.verdict == DecodeResult::Stopped) {
         if (m_aborted) {
             skip(item.name, SkipAborted);
+        } else if (verdict.fileStatus != TargetStatus::Ok) {
+            skipForTarget(item.name, verdict.fileStatus, verdict.systemError);
         } else {
-            skipForTarget(item.name, verdict.fileStatus != TargetStatus::Ok ? verdict.fileStatus
-                                                                            : output.status);
+            skipForTarget(item.name, output.status);
         }
         return nullptr;
     }
     if (verdict.verdict != DecodeResult::Ok) {
-        skipForDecode(item.name, verdict.verdict);
+        skipForDecode(item.name, verdict.verdict, verdict.systemError);
         return nullptr;
     }
     // An empty entry sends no bytes: its file is made now.
@@ -525,35 +542,47 @@ void Extraction::writeFile(const Placing& item) {
     skip(item.name, SkipCannotOpen);
 }
 
-void Extraction::skip(const QString& name, SkipReason reason) {
+void Extraction::skip(const QString& name, SkipReason reason, int systemError) {
     if (reason == SkipInsufficientSpace) {
         m_spaceSkips = true;
     }
+    ++m_findings.skipped[reason];
     if (reason != SkipUpToDate && reason != SkipAborted) {
         m_errorSkips = true;
+        if (!m_findings.firstReason) {
+            m_findings.firstReason = reason;
+            m_findings.firstSkipped = name;
+            m_findings.systemError = systemError;
+        }
     }
     m_sink.skipped(name, reason);
 }
 
 void Extraction::skipForTarget(const QString& name, TargetStatus status) {
+    skipForTarget(name, status, disk::lastError());
+}
+
+void Extraction::skipForTarget(const QString& name, TargetStatus status, int systemError) {
     switch (status) {
     case TargetStatus::ThroughLink:
-        skip(name, SkipThroughLink);
+        skip(name, SkipThroughLink, systemError);
         break;
     case TargetStatus::NoSpace:
-        skip(name, SkipInsufficientSpace);
+        skip(name, SkipInsufficientSpace, systemError);
+        break;
+    case TargetStatus::NameTooLong:
+        skip(name, SkipNameTooLong, systemError);
         break;
     case TargetStatus::Ok:
     case TargetStatus::NotADirectory:
     case TargetStatus::Unsupported:
-    case TargetStatus::NameTooLong:
     case TargetStatus::Failed:
-        skip(name, SkipCannotOpen);
+        skip(name, SkipCannotOpen, systemError);
         break;
     }
 }
 
-void Extraction::skipForDecode(const QString& name, DecodeResult result) {
+void Extraction::skipForDecode(const QString& name, DecodeResult result, int systemError) {
     switch (result) {
     case DecodeResult::UnknownMethod:
         skip(name, SkipUnknownMethod);
@@ -564,8 +593,11 @@ void Extraction::skipForDecode(const QString& name, DecodeResult result) {
     case DecodeResult::BadCrc:
         skip(name, SkipBadCrc);
         break;
+    case DecodeResult::ReadError:
+        skip(name, SkipReadError, systemError);
+        break;
     case DecodeResult::OutOfMemory:
-        skip(name, SkipCannotOpen);
+        skip(name, SkipCannotOpen, ENOMEM);
         break;
     case DecodeResult::Ok:
     case DecodeResult::Corrupted:

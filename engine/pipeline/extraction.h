@@ -37,6 +37,8 @@ public:
     Result run();
     // The archive file as it was opened.
     std::optional<FileId> archiveRead() const { return m_archiveRead; }
+    // Why the extraction ended as it did.
+    const Findings& findings() const { return m_findings; }
 
 private:
     // What becomes of an entry, decided once from the directory before anything is read.
@@ -90,9 +92,12 @@ private:
     void makeLink(const Placing& item);
     void writeFile(const Placing& item);
 
-    void skip(const QString& name, SkipReason reason);
+    // `systemError`: the host's error behind the skip (errno), 0 when none.
+    void skip(const QString& name, SkipReason reason, int systemError = 0);
+    // With the error of this thread's last failed host call.
     void skipForTarget(const QString& name, disk::TargetStatus status);
-    void skipForDecode(const QString& name, DecodeResult result);
+    void skipForTarget(const QString& name, disk::TargetStatus status, int systemError);
+    void skipForDecode(const QString& name, DecodeResult result, int systemError);
     // Accounts for produced bytes and raises progress when due; false once an abort is
     // requested.
     bool advance(std::uint64_t bytes);
@@ -109,6 +114,7 @@ private:
     std::unique_ptr<DecodeMemory>& m_memory;
     disk::DurableSet& m_placed;
     std::optional<FileId> m_archiveRead;
+    Findings m_findings;
 
     QString m_destinationHost;
     const SmallFiles m_smallFiles;

@@ -1,6 +1,7 @@
 #include "zip/archive_reader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -20,6 +21,9 @@ std::span<const std::uint8_t> ArchiveReader::view(std::uint64_t offset, std::siz
             return {};
         }
         const qint64 n = m_file.read(reinterpret_cast<char*>(m_window.get()), kWindowSize);
+        if (n < 0 && m_readError == 0) {
+            m_readError = errno != 0 ? errno : EIO;
+        }
         if (n <= 0) {
             return {};
         }

@@ -21,6 +21,10 @@ public:
     // Up to `max` bytes of the file starting at `offset`, valid until the next call; empty
     // when nothing can be read there (past the end, or an I/O error).
     std::span<const std::uint8_t> view(std::uint64_t offset, std::size_t max);
+    // The host's error (errno) of the first read that failed since the last clear; 0 when
+    // none did. Bytes missing for another reason (the file shrank) are no read error.
+    int readError() const { return m_readError; }
+    void clearReadError() { m_readError = 0; }
 
 private:
     static constexpr std::size_t kWindowSize = 1 << 20;
@@ -29,6 +33,7 @@ private:
     std::unique_ptr<std::uint8_t[]> m_window;
     std::uint64_t m_start = 0;
     std::size_t m_size = 0;
+    int m_readError = 0;
 };
 
 // One entry's stored bytes, read front to back: what a decoder is given and then told

@@ -10,6 +10,7 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <numeric>
 #include <optional>
 
@@ -74,11 +75,26 @@ private:
     qsizetype m_pos;
 };
 
+// The first error the host gave while this thread read a directory: a failed read looks
+// like missing bytes to the parser, and must not be reported as damage.
+thread_local int t_readError = 0;
+
+// What a read returned: below zero, the host refused it.
+qint64 noteReadError(qint64 got) {
+    if (got < 0 && t_readError == 0) {
+        t_readError = errno != 0 ? errno : EIO;
+    }
+    return got;
+}
+
 QByteArray readAt(QFile& file, std::uint64_t offset, qint64 size) {
     if (offset > std::uint64_t(file.size()) || !file.seek(qint64(offset))) {
         return {};
     }
-    return file.read(size);
+    QByteArray bytes(qsizetype(std::min<qint64>(size, file.size() - qint64(offset))), '\0');
+    const qint64 got = noteReadError(file.read(bytes.data(), bytes.size()));
+    bytes.resize(qsizetype(std::max<qint64>(got, 0)));
+    return bytes;
 }
 
 std::uint32_t signatureAt(QByteArrayView bytes) {
@@ -340,7 +356,7 @@ public:
             m_bytes.resize(want);
             qint64 got = -1;
             if (m_file.seek(qint64(m_start + offset))) {
-                got = m_file.read(m_bytes.data(), want);
+                got = noteReadError(m_file.read(m_bytes.data(), want));
             }
             m_bytes.resize(std::max<qint64>(got, 0));
         }
@@ -682,7 +698,9 @@ QString ZipDirectory::name(const ZipEntry& entry) const {
     return decodeUnflaggedName(rawName(entry));
 }
 
-ZipDirectory readZipDirectory(QFile& archive) {
+namespace {
+
+ZipDirectory readDirectory(QFile& archive) {
     ZipDirectory dir;
     const qint64 fileSize = archive.size();
     if (fileSize < kEndRecordSize) {
@@ -746,6 +764,19 @@ ZipDirectory readZipDirectory(QFile& archive) {
     }
     dir.status = ZipDirectory::Ok;
     dir.problem = Problem::None;
+    return dir;
+}
+
+} // namespace
+
+ZipDirectory readZipDirectory(QFile& archive) {
+    t_readError = 0;
+    ZipDirectory dir = readDirectory(archive);
+    if (t_readError != 0) {
+        dir = refuse(std::move(dir), Problem::ReadError);
+        dir.status = ZipDirectory::Unreadable;
+        dir.readError = t_readError;
+    }
     return dir;
 }
 

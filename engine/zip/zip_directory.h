@@ -6,6 +6,8 @@
 // records, counts, central and local headers, data descriptors) must agree; an archive
 // that says two things would be extracted differently by another reader, and is refused.
 
+#include <velmarch/engine.h>
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -71,24 +73,13 @@ struct ZipDirectory {
         NotAZip,     // no end of central directory record, or one of a split archive
         Damaged,     // the directory cannot be read as one, or the archive contradicts itself
         Overlapping, // entries share bytes: the archive is refused as a whole
+        Unreadable,  // the file could not be read (readError says why)
     };
     // What was wrong, where the status is not Ok.
-    enum class Problem {
-        None,
-        NoEndRecord,
-        SplitArchive,
-        SecondEndRecord,    // another end record in the last 64 KiB leads to another directory
-        Zip64Mismatch,      // the ZIP64 end record contradicts the 32-bit one
-        DirectoryMisplaced, // the directory does not end where its end record begins
-        CountMismatch,      // the stated entry count is not the number of central headers
-        CentralHeaderDamaged,
-        UnlistedHeader,      // a local or central header that no entry accounts for
-        LocalHeaderMismatch, // a local header contradicts its central entry
-        DescriptorMismatch,  // a data descriptor contradicts its central entry
-        SharedBytes,         // two entries, or an entry and the directory, share bytes
-    };
+    using Problem = ArchiveProblem;
     Status status = NotAZip;
     Problem problem = Problem::NoEndRecord;
+    int readError = 0; // the host's error (errno) when a read failed
     std::vector<ZipEntry> entries;
     // Every entry's raw name, each followed by the text of its Unicode path field if it
     // has one, back to back.

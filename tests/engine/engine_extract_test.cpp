@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <optional>
 
 using namespace enginetest;
@@ -311,17 +312,19 @@ TEST_F(EngineTest, DestinationProblemsFailWithoutWriting) {
         const char* label;
         std::optional<QString> destination;
         int result;
+        int systemError;
     };
     const Case cases[] = {
-        {"an empty path", QString(), archive_engine::DestinationEmpty},
-        {"no place on this machine", std::nullopt, archive_engine::DestinationMissing},
-        {"a file", host("plainfile"), archive_engine::DestinationNotWritable},
-        {"a dangling link", host("dangling"), archive_engine::DestinationNotWritable},
+        {"an empty path", QString(), archive_engine::DestinationEmpty, 0},
+        {"no place on this machine", std::nullopt, archive_engine::DestinationMissing, 0},
+        {"a file", host("plainfile"), archive_engine::DestinationNotWritable, ENOTDIR},
+        {"a dangling link", host("dangling"), archive_engine::DestinationNotWritable, ENOTDIR},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         const Outcome out = extractWith(m_engine, c.destination);
         EXPECT_EQ(out.result, c.result);
+        EXPECT_EQ(out.findings.systemError, c.systemError);
         EXPECT_EQ(out.questions, 0);
         EXPECT_TRUE(out.started.isEmpty());
     }
@@ -339,10 +342,15 @@ TEST_F(EngineTest, UnreadableArchivesCannotBeOpened) {
     for (const auto& [label, bytes] : cases) {
         SCOPED_TRACE(label);
         testsupport::writeFile(archivePath(), bytes);
-        EXPECT_EQ(extract().result, archive_engine::CannotOpenArchive);
+        const Outcome out = extract();
+        EXPECT_EQ(out.result, archive_engine::CannotOpenArchive);
+        EXPECT_EQ(out.findings.archiveProblem, archive_engine::ArchiveProblem::NoEndRecord);
+        EXPECT_EQ(out.findings.systemError, 0);
     }
     QFile::remove(archivePath());
-    EXPECT_EQ(extract().result, archive_engine::CannotOpenArchive);
+    const Outcome missing = extract();
+    EXPECT_EQ(missing.result, archive_engine::CannotOpenArchive);
+    EXPECT_EQ(missing.findings.systemError, ENOENT);
     EXPECT_FALSE(QFileInfo::exists(outPath()));
 }
 

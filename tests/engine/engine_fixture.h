@@ -33,6 +33,7 @@ struct Outcome {
     int questions = 0; // how often the sink was asked to create the destination
     QStringList started;
     std::set<std::thread::id> threads; // every thread the sink was called on
+    archive_engine::Findings findings; // what the engine says lies behind the result
 
     std::vector<int> reasons() const {
         std::vector<int> r;
@@ -162,6 +163,7 @@ protected:
         request.destination = destination;
         RecordingSink sink(out, engine, answer, onProgress, m_onStarted);
         out.result = engine.extract(request, sink);
+        out.findings = engine.findings();
         return out;
     }
 

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <optional>
+#include <tuple>
 
 using namespace enginetest;
 using testsupport::RawZip;
@@ -112,6 +113,10 @@ TEST_F(EngineTest, EncryptedEntriesNeedAPassword) {
     EXPECT_EQ(out.result, archive_engine::EntriesSkipped);
     EXPECT_EQ(out.reasons(), std::vector<int>{archive_engine::SkipBadPassword});
     EXPECT_EQ(treeOf(outPath()), (std::map<QString, QByteArray>{{"plain.txt", "plain"}}));
+    EXPECT_EQ(out.findings.firstReason, archive_engine::SkipBadPassword);
+    EXPECT_EQ(out.findings.firstSkipped, "hidden.txt");
+    EXPECT_EQ(out.findings.skipped, (std::map<archive_engine::SkipReason, std::uint64_t>{
+                                        {archive_engine::SkipBadPassword, 1}}));
 }
 
 TEST_F(EngineTest, UnsafeNamesNeverLeaveTheDestination) {
@@ -221,29 +226,36 @@ TEST_F(EngineTest, ArchivesThatContradictThemselvesAreRefusedWhole) {
     RawZip::Directory contradicted = listing({0, 1, 2});
     contradicted.repeated32 = true;
     contradicted.skewed32 = RawZip::Field::Size;
-    const std::pair<const char*, RawZip> cases[] = {
+    using Problem = archive_engine::ArchiveProblem;
+    const std::tuple<const char*, RawZip, Problem> cases[] = {
         {"two end records", build([&](auto&, RawZip& zip) {
              zip.directory(listing({0})).directory(listing({0, 1, 2}));
-         })},
+         }),
+         Problem::SecondEndRecord},
         {"a count short of the headers",
-         build([&](auto&, RawZip& zip) { zip.directory(miscounted); })},
+         build([&](auto&, RawZip& zip) { zip.directory(miscounted); }), Problem::CountMismatch},
         {"a ZIP64 record the 32-bit record contradicts",
-         build([&](auto&, RawZip& zip) { zip.directory(contradicted).zip64(); })},
+         build([&](auto&, RawZip& zip) { zip.directory(contradicted).zip64(); }),
+         Problem::Zip64Mismatch},
         {"a local name other than the central one",
-         build([](auto& list, RawZip&) { list[1].local.name = "evil.txt"; })},
+         build([](auto& list, RawZip&) { list[1].local.name = "evil.txt"; }),
+         Problem::LocalHeaderMismatch},
         {"a local size other than the central one",
-         build([](auto& list, RawZip&) { list[0].local.compressedSize = 10; })},
+         build([](auto& list, RawZip&) { list[0].local.compressedSize = 10; }),
+         Problem::LocalHeaderMismatch},
         {"a descriptor that states another CRC", build([](auto& list, RawZip&) {
              list[2].flags |= 0x0008;
              list[2].descriptor = RawZip::Descriptor::Signed;
              list[2].descriptorCrc = 1;
-         })},
+         }),
+         Problem::DescriptorMismatch},
     };
-    for (const auto& [label, zip] : cases) {
+    for (const auto& [label, zip, problem] : cases) {
         SCOPED_TRACE(label);
         zip.write(archivePath());
         const Outcome out = extract();
         EXPECT_EQ(out.result, archive_engine::CorruptArchive);
+        EXPECT_EQ(out.findings.archiveProblem, problem);
         EXPECT_TRUE(out.started.isEmpty());
         EXPECT_TRUE(out.skips.empty());
         EXPECT_FALSE(QFileInfo::exists(outPath()));

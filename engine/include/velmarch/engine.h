@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -32,8 +33,9 @@ enum Result : int {
     // The declared total exceeds the free space (nothing written), or the disk filled up
     // while writing (the entries concerned skipped).
     InsufficientSpace = 8,
-    CorruptArchive = 9, // the archive as a whole is damaged (overlapping entries ...)
-    Busy = 10,          // the engine is already extracting (a call from its own sink)
+    CorruptArchive = 9,  // the archive as a whole is damaged (overlapping entries ...)
+    Busy = 10,           // the engine is already extracting (a call from its own sink)
+    OutOfResources = 11, // no thread, descriptor or memory to extract with; nothing written
 };
 
 // Why an entry was skipped. The first seven are the conditions a user is told about; the
@@ -51,6 +53,39 @@ enum SkipReason : std::int16_t {
     SkipThroughLink = 102, // the entry's folder is a link
     SkipInsufficientSpace = 103,
     SkipAborted = 104,
+    SkipReadError = 105,   // the archive's bytes could not be read from the disk
+    SkipNameTooLong = 106, // a name or path longer than the destination's file system holds
+};
+
+// Why the reader refused an archive as a whole.
+enum class ArchiveProblem : std::uint8_t {
+    None,
+    NoEndRecord, // not a zip archive
+    SplitArchive,
+    SecondEndRecord,    // another end record in the last 64 KiB leads to another directory
+    Zip64Mismatch,      // the ZIP64 end record contradicts the 32-bit one
+    DirectoryMisplaced, // the directory does not end where its end record begins
+    CountMismatch,      // the stated entry count is not the number of central headers
+    CentralHeaderDamaged,
+    UnlistedHeader,      // a local or central header that no entry accounts for
+    LocalHeaderMismatch, // a local header contradicts its central entry
+    DescriptorMismatch,  // a data descriptor contradicts its central entry
+    SharedBytes,         // two entries, or an entry and the directory, share bytes
+    ReadError,           // the archive could not be read (the system error says why)
+};
+
+// What lies behind the last extraction's result, so that its user can be told why.
+struct Findings {
+    // With CannotOpenArchive and CorruptArchive: what the reader found.
+    ArchiveProblem archiveProblem = ArchiveProblem::None;
+    // The host's error (an errno value) behind the result, or behind the first entry
+    // skipped for an error; 0 when none was involved.
+    int systemError = 0;
+    // The first entry skipped for an error (not one already there, not an abort).
+    QString firstSkipped;
+    std::optional<SkipReason> firstReason;
+    // Every skipped entry, counted by reason.
+    std::map<SkipReason, std::uint64_t> skipped;
 };
 
 struct ExtractionRequest {
@@ -108,6 +143,8 @@ public:
 
     // The file the last extraction read, as it was opened; unset when it could not be.
     std::optional<FileId> archiveRead() const { return m_archiveRead; }
+    // Why the last extraction ended as it did.
+    const Findings& findings() const { return m_findings; }
     // Writes out, to the disk itself, everything the last extraction placed; false when
     // that cannot be confirmed. Only then may the archive it came from go.
     bool syncExtracted();
@@ -117,6 +154,7 @@ private:
     std::atomic<bool> m_abort{false};
     bool m_running = false;
     std::optional<FileId> m_archiveRead;
+    Findings m_findings;
     // Decoder, buffers and the file systems written, kept between calls: a batch does not
     // pay for fresh memory with every archive.
     std::unique_ptr<State> m_state;

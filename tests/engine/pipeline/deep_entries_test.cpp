@@ -14,6 +14,7 @@
 
 #include <sys/resource.h>
 
+#include <cerrno>
 #include <filesystem>
 
 namespace archive_engine {
@@ -98,6 +99,35 @@ TEST(DeepEntries, ExtractWithAFewDescriptorsBesideOrdinaryOnes) {
     const QString leafFolder = dir.filePath("out/") + QString::fromUtf8(deep);
     EXPECT_EQ(testsupport::readFile(leafFolder + "b/other.txt"), "other");
     EXPECT_EQ(QFile::symLinkTarget(leafFolder + "link"), leafFolder + "leaf.txt");
+}
+
+// A name longer than the file system holds is skipped with its own reason and the host's
+// error, and the archive's other entries still extract.
+TEST(DeepEntries, ANameTheHostCannotHoldIsSkippedAlone) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray tooLong(300, 'n');
+    testsupport::RawZip zip;
+    zip.add(testsupport::RawZip::stored("first.txt", "first"));
+    zip.add(testsupport::RawZip::stored(tooLong + "/inside.txt", "inside"));
+    zip.add(testsupport::RawZip::stored("folder/" + tooLong, "leaf"));
+    zip.add(testsupport::RawZip::stored("last.txt", "last"));
+    const QString archive = dir.filePath("a.zip");
+    zip.write(archive);
+
+    ExtractionRequest request;
+    request.archive = archive;
+    request.destination = dir.filePath("out");
+    Recorder sink;
+    Engine engine;
+    EXPECT_EQ(engine.extract(request, sink), EntriesSkipped);
+    EXPECT_EQ(sink.skips, (std::vector<std::pair<QString, SkipReason>>{
+                              {QString::fromLatin1(tooLong + "/inside.txt"), SkipNameTooLong},
+                              {QString::fromLatin1("folder/" + tooLong), SkipNameTooLong}}));
+    EXPECT_EQ(engine.findings().firstReason, SkipNameTooLong);
+    EXPECT_EQ(engine.findings().systemError, ENAMETOOLONG);
+    EXPECT_EQ(testsupport::readFile(dir.filePath("out/first.txt")), "first");
+    EXPECT_EQ(testsupport::readFile(dir.filePath("out/last.txt")), "last");
 }
 
 } // namespace
