@@ -381,3 +381,156 @@ TEST(PpmdFixtures, ContentDoesNotDependOnTheFeeding) {
         EXPECT_TRUE(r.content == expected);
     }
 }
+
+namespace {
+
+struct Verdict {
+    DecodeResult result = DecodeResult::Ok;
+    QByteArray content;
+};
+
+// One method-98 entry with these stored bytes, declared size and CRC, through the engine's
+// reader and decoder.
+Verdict decodeEntry(const QByteArray& stored, std::uint64_t declared, std::uint32_t crc) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("entry.zip"));
+    testsupport::RawZip::Entry e;
+    e.name = "entry.bin";
+    e.method = 98;
+    e.data = stored;
+    e.crc = crc;
+    e.uncompressedSize = declared;
+    testsupport::RawZip().add(e).write(path);
+    const std::vector<Extracted> all = extractAll(path);
+    if (all.size() != 1) {
+        ADD_FAILURE() << "the archive has " << all.size() << " entries";
+        return {};
+    }
+    EXPECT_LE(std::uint64_t(all[0].content.size()), declared) << "more than declared";
+    return {all[0].result, all[0].content};
+}
+
+// The stored bytes of a fixture's entry.
+QByteArray storedOf(const char* archive, const char* entry) {
+    for (const Extracted& e : extractAll(dataPath(archive))) {
+        QFile file(dataPath(archive));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        if (archive_engine::readZipDirectory(file).name(e.entry) == QLatin1String(entry)) {
+            return e.stored;
+        }
+    }
+    ADD_FAILURE() << archive << " has no " << entry;
+    return {};
+}
+
+QByteArray withHeader(QByteArray stored, unsigned header) {
+    stored[0] = char(header & 0xFF);
+    stored[1] = char(header >> 8);
+    return stored;
+}
+
+QByteArray flipped(QByteArray stored, qsizetype from, qsizetype count) {
+    for (qsizetype i = from; i < from + count; ++i) {
+        stored[i] = char(stored[i] ^ 0x5A);
+    }
+    return stored;
+}
+
+} // namespace
+
+TEST(PpmdStreams, DamageFailsCleanly) {
+    const QByteArray content = text(1, 8000);
+    const std::uint32_t crc = testsupport::crc32Of(content);
+    const QByteArray stored = storedOf("ppmd-o2-mem1m.zip", "text.txt");
+    ASSERT_GT(stored.size(), 1000);
+    const unsigned header = std::uint8_t(stored[0]) | unsigned(std::uint8_t(stored[1])) << 8;
+    const QByteArray prefix = content.left(5000);
+    struct Case {
+        const char* label;
+        QByteArray stored;
+        std::uint64_t declared;
+        std::uint32_t crc;
+        DecodeResult result;
+    };
+    const Case cases[] = {
+        {"as stored", stored, 8000, crc, DecodeResult::Ok},
+        {"no bytes", QByteArray(), 8000, crc, DecodeResult::Corrupted},
+        {"half a header", stored.left(1), 8000, crc, DecodeResult::Corrupted},
+        {"the header alone", stored.left(2), 8000, crc, DecodeResult::Corrupted},
+        {"the header and three bytes", stored.left(5), 8000, crc, DecodeResult::Corrupted},
+        {"order 1", withHeader(stored, header & ~0xFu), 8000, crc, DecodeResult::Corrupted},
+        {"restoration method 2", withHeader(stored, (header & 0x0FFF) | 0x2000), 8000, crc,
+         DecodeResult::Corrupted},
+        {"restoration method 15", withHeader(stored, (header & 0x0FFF) | 0xF000), 8000, crc,
+         DecodeResult::Corrupted},
+        {"cut in the middle", stored.left(stored.size() / 2), 8000, crc, DecodeResult::Corrupted},
+        {"first code impossible", stored.left(2) + QByteArray(4, '\xFF') + stored.mid(6), 8000, crc,
+         DecodeResult::Corrupted},
+        // The end mark comes first: the entry is short.
+        {"declared longer than the content", stored, 9000, crc, DecodeResult::Corrupted},
+        // Decoding stops at the declared size, whatever follows.
+        {"declared shorter than the content", stored, 5000, testsupport::crc32Of(prefix),
+         DecodeResult::Ok},
+        {"an empty entry", stored.left(2) + QByteArray(4, '\0'), 0, 0, DecodeResult::Ok},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const Verdict v = decodeEntry(c.stored, c.declared, c.crc);
+        EXPECT_EQ(v.result, c.result);
+        if (c.result == DecodeResult::Ok) {
+            EXPECT_TRUE(v.content == content.left(qsizetype(c.declared)));
+        }
+    }
+}
+
+// Bytes changed anywhere in a stream: the content is exact, or the entry fails as damaged or
+// with a wrong CRC; never more than declared (checked in decodeEntry), never a crash.
+TEST(PpmdStreams, ChangedBytesAnywhereFailCleanly) {
+    const QByteArray content = text(1, 8000);
+    const std::uint32_t crc = testsupport::crc32Of(content);
+    const QByteArray stored = storedOf("ppmd-o2-mem1m.zip", "text.txt");
+    int failed = 0;
+    for (qsizetype at = 2; at < stored.size(); at += 7) {
+        SCOPED_TRACE(at);
+        const Verdict v = decodeEntry(flipped(stored, at, 3), 8000, crc);
+        if (v.result == DecodeResult::Ok) {
+            EXPECT_TRUE(v.content == content);
+        } else {
+            ++failed;
+            EXPECT_TRUE(v.result == DecodeResult::Corrupted || v.result == DecodeResult::BadCrc)
+                << int(v.result);
+        }
+    }
+    // Only the last bytes, which the decoder never needs before the end, may change freely.
+    EXPECT_GE(failed, int(stored.size() / 7) - 2);
+}
+
+// Memory comes from the header alone: a model the host cannot hold fails as out of memory.
+TEST(PpmdStreams, MemoryTheHostCannotGiveIsOutOfMemory) {
+    const QByteArray content = repeats((16 << 20) + 4096);
+    const std::uint32_t crc = testsupport::crc32Of(content);
+    const QByteArray stored = storedOf("ppmd-o16-mem256m.zip", "repeats-16m.txt");
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer needs more address space than the limit below allows";
+#else
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Room for what the process holds, and 128 MiB more: not for a 256 MB model.
+        rlimit limit{};
+        ::getrlimit(RLIMIT_AS, &limit);
+        std::ifstream statm("/proc/self/statm");
+        std::uint64_t pages = 0;
+        statm >> pages;
+        const std::uint64_t bytes = pages * std::uint64_t(::sysconf(_SC_PAGESIZE)) + (128u << 20);
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_AS, &limit);
+        const Verdict v = decodeEntry(stored, std::uint64_t(content.size()), crc);
+        ::_exit(v.result == DecodeResult::OutOfMemory ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
+}
