@@ -4,6 +4,7 @@
 // status line and the "Unzip" button below them. A run is the body of Command1_Click.
 
 #include "app/archive_engine.h"
+#include "platform/own_files.h"
 
 #include <QElapsedTimer>
 #include <QWidget>
@@ -15,6 +16,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QLockFile;
 class QProgressBar;
 class QPushButton;
 
@@ -95,6 +97,9 @@ private:
     bool takeTypedDestination();
     void deleteArchive(const QString& archive, const QString& name);
     void saveLog();
+    // Takes the list file's lock, clearing one that nothing alive holds and waiting for a
+    // live holder until the user stops the wait; false when the run is to end.
+    bool lockList(QLockFile& lock, const QString& lockFile);
     void reportFileError(const QString& what, const QString& path, const QString& reason);
 
     // The directory the run's search walked (DOS path ending in "\"): only files below it
@@ -105,4 +110,7 @@ private:
     QString m_lastSkipMessage;
     QString m_savedLogFile;
     QElapsedTimer m_progressShown; // when PB1 last took a value
+    // The list file and the log: written only where they are the program's own.
+    platform::OwnFile m_listFile{"velmarch.list"};
+    platform::OwnFile m_logFile{"velmarch.log"};
 };

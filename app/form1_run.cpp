@@ -34,6 +34,21 @@ QString programFile(QChar separator, const QString& name) {
     return directory + name;
 }
 
+QString sourceUnreadable(const QString& folder, const QString& reason) {
+    return QStringLiteral("Could not read the source folder ") + folder + QStringLiteral(": ") +
+           reason;
+}
+
+// The log's word on a folder the search passed over.
+QString passedOverLine(const Wd1::PassedOver& folder, const QString& source) {
+    if (folder.kind == Wd1::PassedOver::NotEntered)
+        return QStringLiteral("Not searched: ") + folder.folder + QStringLiteral(" (") +
+               folder.reason + u')';
+    if (folder.folder == source)
+        return sourceUnreadable(folder.folder, folder.reason);
+    return QStringLiteral("Skipped folder ") + folder.folder + QStringLiteral(": ") + folder.reason;
+}
+
 // A list line as the log shows it: control characters would break the log file's lines.
 QString printable(QString line) {
     for (QChar& c : line)
@@ -75,31 +90,40 @@ void Form1::runBatch() {
     Todo->clear();
     SetStatus(QStringLiteral("Grabing the Files.. Hold on a sec..."));
 
-    const QString listFile = programFile(u'\\', QStringLiteral("unzip.tmp"));
+    const QString defaultList = programFile(u'\\', QStringLiteral("unzip.tmp"));
     // Copies of the program running at once share the list file: each holds this lock from
-    // deleting the old list to reading its own back. A lock whose holder has died is taken
-    // over; a live one is waited for, however long its search takes.
-    const QString listHost = platform::toHostPath(listFile);
+    // taking the list's name to reading its own list back.
+    const QString listHost = platform::toHostPath(defaultList);
     QLockFile listLock(listHost.isEmpty() ? QString() : listHost + QStringLiteral(".lock"));
     listLock.setStaleLockTime(0);
-    if (!listHost.isEmpty() && !listLock.tryLock(0)) {
-        SetStatus(QStringLiteral("Waiting for another Velmarch run to read its list..."));
-        while (!listLock.tryLock(kLockPollMs)) {
-            platform::DoEvents();
-            if (m_closing)
-                return;
-        }
-        SetStatus(QStringLiteral("Grabing the Files.. Hold on a sec..."));
-    }
-    if (wd1().Exists(listFile)) {
-        // A list that survives would be read back as this run's archives.
-        if (const platform::FsError error = platform::deleteFile(listFile)) {
-            reportFileError(tr("delete the old list file"), listFile, error.description);
-            return;
-        }
+    if (!listHost.isEmpty() && !lockList(listLock, defaultList + QStringLiteral(".lock")))
+        return;
+    // A list that survives would be read back as this run's archives: the program's own old
+    // list is emptied, and a file of that name that it did not make (one a run extracted)
+    // stays as it is, with this run's list beside it.
+    QString listFile;
+    platform::FsError listError = m_listFile.create(defaultList, &listFile);
+    if (!listError)
+        listError = m_listFile.close();
+    if (listError) {
+        reportFileError(tr("make the list file"), defaultList, listError.description);
+        return;
     }
 
-    wd1().setSPath(Dir1->path() + QStringLiteral("\\"));
+    // The component refuses a start folder it cannot read, and would then search the one it
+    // held before: such a search is not this run's.
+    const QString source = Dir1->path() + QStringLiteral("\\");
+    const auto refuseSource = [&] {
+        const platform::DirListing listing(source, platform::AttrDirectory);
+        if (listing.error())
+            List1->addItem(sourceUnreadable(source, listing.error().description));
+        MsgBox(kNoArchives);
+    };
+    if (!wd1().FolderExists(source)) {
+        refuseSource();
+        return;
+    }
+    wd1().setSPath(source);
     wd1().setPattern(QStringLiteral("*.zip"));
     wd1().setOutFile(listFile);
     wd1().setRecurse(true);
@@ -109,7 +133,13 @@ void Form1::runBatch() {
     wd1().GetAll();
     if (m_closing)
         return;
+    if (wd1().tpath != source) {
+        refuseSource();
+        return;
+    }
     m_searchedDirectory = wd1().tpath;
+    for (const Wd1::PassedOver& folder : std::as_const(wd1().passedOver))
+        List1->addItem(passedOverLine(folder, m_searchedDirectory));
 
     SetStatus(QStringLiteral("Loading List"));
     if (!wd1().Exists(listFile)) {
@@ -208,18 +238,76 @@ void Form1::runBatch() {
 void Form1::saveLog() {
     TxtStats->setText(QStringLiteral("Done... Saving Log File..."));
     const QString logFile = programFile(u'/', QStringLiteral("velmarch.log"));
-    platform::TextWriter writer;
-    platform::FsError error = writer.open(logFile);
+    // Only the program's own log is written over: a file of that name that a run extracted
+    // stays as it is, and the log goes beside it.
+    QString savedTo;
+    platform::FsError error = m_logFile.create(logFile, &savedTo);
+    if (!error && savedTo != logFile)
+        List1->addItem(QStringLiteral("Log saved as ") + savedTo + QStringLiteral(": ") + logFile +
+                       QStringLiteral(" is not Velmarch's own log"));
     for (int i = 0; !error && i < List1->count(); ++i)
-        error = writer.writeLine(List1->item(i)->text());
-    const platform::FsError closed = writer.close();
+        error = m_logFile.writeLine(List1->item(i)->text());
+    const platform::FsError closed = m_logFile.close();
     if (!error)
         error = closed;
     if (error) {
         reportFileError(tr("write the log file"), logFile, error.description);
         return;
     }
-    m_savedLogFile = logFile;
+    m_savedLogFile = savedTo;
+}
+
+bool Form1::lockList(QLockFile& lock, const QString& lockFile) {
+    const QString lockHost = lock.fileName();
+    bool waiting = false;
+    const auto endWait = [&] {
+        if (waiting) {
+            F2->hide();
+            F1->show();
+        }
+    };
+    for (;;) {
+        // QLockFile takes over from a holder whose process is gone, but waits for ever on a
+        // lock it cannot read.
+        if (const platform::FsError error = platform::clearDeadLock(lockHost)) {
+            endWait();
+            reportFileError(tr("clear the lock"), lockFile, error.description);
+            return false;
+        }
+        if (lock.tryLock(waiting ? kLockPollMs : 0))
+            break;
+        if (lock.error() != QLockFile::LockFailedError) {
+            endWait();
+            reportFileError(tr("make the lock"), lockFile,
+                            platform::errorText(platform::ErrPathFileAccess));
+            return false;
+        }
+        if (!waiting) {
+            waiting = true;
+            // The status panel holds the Abort button, the way out of the wait.
+            F1->hide();
+            F2->show();
+            SetStatus(QStringLiteral("Waiting for another Velmarch run to read its list..."));
+        }
+        platform::DoEvents();
+        if (m_closing)
+            return false;
+        if (AbortFlag) {
+            // A request no extraction saw would stop the next run's first archive.
+            XceedZip1.setAbort(false);
+            endWait();
+            const QString stopped =
+                QStringLiteral("Stopped waiting for another Velmarch run: nothing was searched");
+            SetStatus(stopped);
+            List1->addItem(stopped);
+            return false;
+        }
+    }
+    if (waiting) {
+        endWait();
+        SetStatus(QStringLiteral("Grabing the Files.. Hold on a sec..."));
+    }
+    return true;
 }
 
 void Form1::reportFileError(const QString& what, const QString& path, const QString& reason) {

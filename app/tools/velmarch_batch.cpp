@@ -2,7 +2,7 @@
 // dialogs, presses "Unzip" and prints what the user would have seen.
 //
 //   velmarch-batch SOURCE [--dest DIR] [--delete] [--guard MB] [--save-log]
-//                  [--create yes|no] [--low-space yes|no]
+//                  [--create yes|no] [--low-space yes|no] [--program-dir DIR]
 //
 // Output, one record a line: msgbox<TAB>TITLE<TAB>TEXT for every message box,
 // log<TAB>LINE for every log line, logfile<TAB>PATH when a log file was written.
@@ -10,6 +10,7 @@
 #include "app/form1.h"
 #include "platform/controls.h"
 #include "platform/dialogs.h"
+#include "platform/dosfs.h"
 #include "platform/volumes.h"
 #include "tests/support/scripted_dialogs.h"
 #include "windows/frm_dir.h"
@@ -38,6 +39,7 @@ struct Options {
     bool saveLog = false;
     std::optional<bool> create;
     std::optional<bool> lowSpace;
+    std::optional<QString> programDir; // where the list file and the log go
 };
 
 // Answers the two questions of a run from the command line, whatever order they come in.
@@ -59,7 +61,7 @@ private:
 
 void usage() {
     std::fputs("usage: velmarch-batch SOURCE [--dest DIR] [--delete] [--guard MB] [--save-log]\n"
-               "                      [--create yes|no] [--low-space yes|no]\n",
+               "                      [--create yes|no] [--low-space yes|no] [--program-dir DIR]\n",
                stderr);
 }
 
@@ -92,6 +94,8 @@ std::optional<Options> parse(const QStringList& args) {
             options.lowSpace = yesNo(args.at(++i));
             if (!options.lowSpace)
                 return std::nullopt;
+        } else if (arg == QLatin1String("--program-dir") && hasValue) {
+            options.programDir = args.at(++i);
         } else if (!arg.startsWith(QLatin1String("--")) && options.source.isEmpty()) {
             options.source = arg;
         } else {
@@ -151,6 +155,13 @@ int main(int argc, char* argv[]) {
         dest = dosPathOf(*options->dest, "destination");
         if (dest.isEmpty())
             return 2;
+    }
+
+    if (options->programDir) {
+        const QString programDir = dosPathOf(*options->programDir, "program directory");
+        if (programDir.isEmpty())
+            return 2;
+        platform::setProgramDirectory(programDir);
     }
 
     BatchDialogs dialogs(*options);

@@ -38,12 +38,16 @@ TEST(BatchTool, RunsATreeIntoANewDestinationAndReportsWhatItShowed) {
     ASSERT_TRUE(root.isValid());
     const QString source = root.filePath(QStringLiteral("src"));
     const QString dest = root.filePath(QStringLiteral("out/new"));
+    // The log of runs before this one is no concern of this test.
+    const QString program = root.filePath(QStringLiteral("program"));
+    ASSERT_TRUE(QDir().mkpath(program));
     makeArchive(source + QStringLiteral("/a.zip"), "a.txt");
     makeArchive(source + QStringLiteral("/deeper/b.zip"), "b.txt");
 
     const BatchResult result =
         runBatch({source, QStringLiteral("--dest"), dest, QStringLiteral("--create"),
-                  QStringLiteral("yes"), QStringLiteral("--save-log"), QStringLiteral("--delete")});
+                  QStringLiteral("yes"), QStringLiteral("--save-log"), QStringLiteral("--delete"),
+                  QStringLiteral("--program-dir"), program});
     ASSERT_EQ(result.exitCode, 0);
     ASSERT_EQ(result.lines.size(), 5) << qPrintable(result.lines.join(u'\n'));
     EXPECT_EQ(result.lines.at(0),
@@ -54,6 +58,7 @@ TEST(BatchTool, RunsATreeIntoANewDestinationAndReportsWhatItShowed) {
     EXPECT_EQ(result.lines.at(3), QStringLiteral("log\tb.zip Unziped Fine"));
     ASSERT_TRUE(result.lines.at(4).startsWith(QStringLiteral("logfile\t")));
     const QString logFile = result.lines.at(4).section(u'\t', 1);
+    EXPECT_EQ(logFile, program + QStringLiteral("/velmarch.log"));
     QFile log(logFile);
     ASSERT_TRUE(log.open(QIODevice::ReadOnly)) << qPrintable(logFile);
     EXPECT_EQ(log.readAll(), "a.zip Unziped Fine\r\nb.zip Unziped Fine\r\n");

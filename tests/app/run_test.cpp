@@ -520,9 +520,11 @@ TEST_F(RunTest, ExtractingAgainIntoTheSameDestinationSkipsUpToDateFiles) {
 
 TEST_F(RunTest, ALogFileThatCannotBeWrittenIsReportedAndTheRunStillEnds) {
     makeArchive(t + QStringLiteral("/src/a.zip"), {"a1.txt"});
-    QDir(drives.programHostDirectory()).mkdir(QStringLiteral("velmarch.log"));
     Form1& f = start();
     f.Check4->setChecked(true);
+    // The program's folder is gone by the time the log is written.
+    QObject::connect(&f.XceedZip1, &ArchiveEngine::finished, &f,
+                     [&] { QDir(drives.programHostDirectory()).removeRecursively(); });
     runInPlace(QStringLiteral("t:\\src"));
 
     const QStringList shown = texts();
@@ -555,19 +557,6 @@ TEST_F(RunTest, ARunWaitsWhileAnotherCopyHoldsTheListFileAndSaysSo) {
     EXPECT_EQ(logLines().size(), 3);
     EXPECT_FALSE(QFile::exists(programHost(QStringLiteral("unzip.tmp.lock"))))
         << "the lock goes once the list is read";
-}
-
-TEST_F(RunTest, AnOldListFileThatCannotBeDeletedEndsTheRunBeforeTheSearch) {
-    makeArchive(t + QStringLiteral("/src/a.zip"), {"a1.txt"});
-    QDir(drives.programHostDirectory()).mkdir(QStringLiteral("unzip.tmp"));
-    Form1& f = start();
-    runInPlace(QStringLiteral("t:\\src"));
-
-    const QStringList shown = texts();
-    ASSERT_EQ(shown.size(), 1);
-    EXPECT_TRUE(shown.front().contains(QStringLiteral("unzip.tmp"))) << qPrintable(shown.front());
-    EXPECT_FALSE(QFile::exists(t + QStringLiteral("/src/a1.txt")));
-    EXPECT_TRUE(f.F1->isVisible());
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // so as root the driver runs as "nobody" on a tree that user owns.
 
 #include "fault_support.h"
+#include "platform/volumes.h"
 #include "tests/support/zip_builder.h"
 
 #include <QDir>
@@ -124,6 +125,47 @@ TEST_F(PermissionFaultTest, ADestinationWithoutWritePermissionFailsEveryArchiveA
     EXPECT_TRUE(QFileInfo::exists(src + QStringLiteral("/a.zip")));
     EXPECT_TRUE(QFileInfo::exists(src + QStringLiteral("/b.zip")));
     EXPECT_TRUE(faults::filesBelow(out).isEmpty());
+}
+
+TEST_F(PermissionFaultTest, FoldersTheSearchCannotEnterOrReadAreNamedInTheLog) {
+    makeArchive(src + QStringLiteral("/a.zip"), "a.txt");
+    makeArchive(src + QStringLiteral("/private/b.zip"), "b.txt");
+    makeArchive(src + QStringLiteral("/ro/c.zip"), "c.txt");
+    const QString dos = platform::toDosPath(src);
+    ASSERT_FALSE(dos.isEmpty());
+    const QString denied = QStringLiteral(": Path/File access error");
+    struct Case {
+        const char* name;
+        QString folder;
+        QFile::Permissions permissions;
+        QStringList shown;
+    };
+    const Case cases[] = {
+        {"a subfolder the user may not read",
+         src + QStringLiteral("/private"),
+         QFile::WriteOwner | QFile::ExeOwner,
+         {QStringLiteral("log\tSkipped folder ") + dos + QStringLiteral("\\private") + denied}},
+        // On this host a folder the user may not write reads as read-only.
+        {"a subfolder the user may not write",
+         src + QStringLiteral("/ro"),
+         QFile::ReadOwner | QFile::ExeOwner,
+         {QStringLiteral("log\tNot searched: ") + dos + QStringLiteral("\\ro (read-only)")}},
+        {"the source folder",
+         src,
+         QFile::WriteOwner | QFile::ExeOwner,
+         {QStringLiteral("msgbox\tVelmarch\tPick a dir that has zips!"),
+          QStringLiteral("log\tCould not read the source folder ") + dos + QStringLiteral("\\") +
+              denied}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(QFile::setPermissions(c.folder, c.permissions));
+        const QStringList lines = runBatch();
+        ASSERT_TRUE(QFile::setPermissions(c.folder,
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        for (const QString& line : c.shown)
+            EXPECT_TRUE(lines.contains(line)) << qPrintable(line + u'\n' + lines.join(u'\n'));
+    }
 }
 
 } // namespace
