@@ -147,10 +147,7 @@ void Wd1::FindFiles(const QString& folder) {
         names = std::move(*walked);
         walkMatches.erase(walked);
     } else {
-        platform::DirListing listing(d, kFileFlags);
-        if (listing.error())
-            passedOver.append({PassedOver::Unreadable, folder, listing.error().description});
-        for (; !listing.atEnd(); listing.next()) {
+        for (platform::DirListing listing(d, kFileFlags); !listing.atEnd(); listing.next()) {
             if (platform::matchesPattern(listing.name(), tpat))
                 names.append(listing.name());
         }
