@@ -46,6 +46,8 @@ public:
     // The file the last Extract() read, as it was opened; unset when it could not be.
     // Whoever deletes the archive afterwards must find this very file under its name.
     std::optional<platform::FileId> archiveRead() const;
+    // What lies behind the last Extract()'s result, for the log to say why.
+    const archive_engine::Findings& findings() const { return m_engine.findings(); }
     // Writes out, to the disk itself, everything the last Extract() placed; false when
     // that cannot be confirmed. Only then may the archive it came from go.
     bool syncExtracted() { return m_engine.syncExtracted(); }

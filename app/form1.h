@@ -95,7 +95,12 @@ private:
     // A destination typed in host form is shown as the DOS path that reaches it; false,
     // after saying why, when none does.
     bool takeTypedDestination();
-    void deleteArchive(const QString& archive, const QString& name);
+    // Deletes an extracted archive when asked to; the reason it was kept, empty when it went
+    // or was not to go.
+    QString deleteArchive(const QString& archive, const QString& name);
+    // The run's last log line: how many archives were extracted, failed and kept, and how
+    // many folders the search passed over.
+    QString runSummary() const;
     void saveLog();
     // Takes the list file's lock, clearing one that nothing alive holds and waiting for a
     // live holder until the user stops the wait; false when the run is to end.
@@ -105,6 +110,11 @@ private:
     // The directory the run's search walked (DOS path ending in "\"): only files below it
     // are extracted and deleted.
     QString m_searchedDirectory;
+    struct RunCounts {
+        int extracted = 0;
+        int failed = 0;
+        int kept = 0;
+    } m_runCounts;
     bool m_running = false;
     bool m_closing = false;
     QString m_lastSkipMessage;

@@ -50,11 +50,11 @@ void Form1::checkDestination() {
     reportFileError(tr("create the folder"), failure->path, reason);
 }
 
-void Form1::deleteArchive(const QString& P, const QString& A) {
+QString Form1::deleteArchive(const QString& P, const QString& A) {
     if (!Check1->isChecked())
-        return;
+        return QString();
     if (!wd1().Exists(P))
-        return;
+        return QString();
     TxtStats->setText(QStringLiteral("Removing file..."));
     // What came out of the archive must be on the disk before the archive goes. A refusal
     // (a locked file, a read-only share, a name that no longer holds what was read) costs
@@ -67,4 +67,13 @@ void Form1::deleteArchive(const QString& P, const QString& A) {
         reason = removal.reason;
     if (!reason.isEmpty())
         TxtStats->setText(QStringLiteral("Could not remove ") + A + QStringLiteral(": ") + reason);
+    return reason;
+}
+
+QString Form1::runSummary() const {
+    return QStringLiteral("Run ended: %1 extracted, %2 failed, %3 kept, %4 folders passed over")
+        .arg(m_runCounts.extracted)
+        .arg(m_runCounts.failed)
+        .arg(m_runCounts.kept)
+        .arg(wd1().passedOver.size());
 }

@@ -1,5 +1,7 @@
 #include "app/form1.h"
 
+#include "app/extraction_report.h"
+
 #include "common/module1.h"
 #include "common/numbers.h"
 #include "platform/archive_removal.h"
@@ -24,6 +26,8 @@ using platform::MsgBox;
 namespace {
 
 const QString kNoArchives = QStringLiteral("Pick a dir that has zips!");
+// Lines that explain the archive line above them.
+const QString kLogIndent = QStringLiteral("    ");
 constexpr int kLockPollMs = 100;
 
 // A file in the program's directory; a drive root already ends in its separator.
@@ -74,6 +78,7 @@ void Form1::Command1_Click() {
 
 void Form1::runBatch() {
     AbortFlag = 0;
+    m_runCounts = {};
 
     if (IsCDRomDrive(Drive1->driveRoot())) {
         MsgBox(QStringLiteral("U New!?!? Can't use a CDRom as the Destination! Pick a new one!"));
@@ -215,15 +220,30 @@ void Form1::runBatch() {
         if (m_closing)
             return;
 
-        QString line;
+        // Under each archive's line, indented, what went wrong or was left alone, and an
+        // archive kept although extracted: the saved log holds the same lines.
+        QStringList notes;
         if (R > 0 && R != ArchiveEngine::NothingToExtract) {
-            line = A + QStringLiteral(" Could not unzip :(");
+            List1->addItem(A + QStringLiteral(" Could not unzip :("));
+            notes.append(failureReason(R, XceedZip1.findings()));
+            ++m_runCounts.failed;
         } else {
-            line = A + QStringLiteral(" Unziped Fine");
-            deleteArchive(P, A);
+            List1->addItem(A + QStringLiteral(" Unziped Fine"));
+            ++m_runCounts.extracted;
+            notes.append(skipSummary(XceedZip1.findings()));
+            const QString kept = deleteArchive(P, A);
+            if (!kept.isEmpty()) {
+                notes.append(QStringLiteral("kept ") + A + QStringLiteral(": ") + kept);
+                ++m_runCounts.kept;
+            }
         }
-        List1->addItem(line);
+        for (const QString& note : std::as_const(notes))
+            if (!note.isEmpty())
+                List1->addItem(kLogIndent + printable(note));
     }
+
+    List1->addItem(runSummary());
+    List1->scrollToBottom();
 
     if (Check4->isChecked())
         saveLog();

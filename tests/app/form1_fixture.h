@@ -104,10 +104,20 @@ protected:
         return result;
     }
 
-    QStringList logLines() const {
+    // Every line of the log list, as "Save log when done" writes it.
+    QStringList fullLog() const {
         QStringList lines;
         for (int i = 0; i < form->List1->count(); ++i)
             lines << form->List1->item(i)->text();
+        return lines;
+    }
+    // The archives' own lines: without the indented lines that explain them and without
+    // the run's closing summary.
+    QStringList logLines() const {
+        QStringList lines;
+        for (const QString& line : fullLog())
+            if (!line.startsWith(u' ') && !line.startsWith(QStringLiteral("Run ended: ")))
+                lines << line;
         return lines;
     }
 

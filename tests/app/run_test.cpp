@@ -253,8 +253,9 @@ TEST_F(RunTest, AnAbortedChooserStillSearchesButExtractsNothing) {
     EXPECT_EQ(f.F2->title(), QStringLiteral("Total Files: 3"));
     EXPECT_TRUE(logLines().isEmpty());
     EXPECT_FALSE(QFile::exists(t + QStringLiteral("/src/a1.txt")));
-    EXPECT_EQ(read(programHost(QStringLiteral("velmarch.log"))), QByteArray());
-    EXPECT_FALSE(f.savedLogFile().isEmpty()) << "the (empty) log is still written";
+    EXPECT_EQ(read(programHost(QStringLiteral("velmarch.log"))),
+              "Run ended: 0 extracted, 0 failed, 0 kept, 0 folders passed over\r\n");
+    EXPECT_FALSE(f.savedLogFile().isEmpty()) << "the log is still written";
 }
 
 TEST_F(RunTest, ATreeWithoutArchivesSaysSoAndRestoresTheSelection) {
@@ -406,6 +407,13 @@ TEST_F(RunTest, AnArchiveThatCannotBeDeletedIsReportedAndTheRunGoesOn) {
     EXPECT_FALSE(QFile::exists(t + QStringLiteral("/src/z.zip")));
     EXPECT_TRUE(f.TxtStats->text().startsWith(QStringLiteral("Could not remove a.zip: ")))
         << qPrintable(f.TxtStats->text());
+    // The log says so too, and why, with the run's count of kept archives.
+    const QStringList log = fullLog();
+    ASSERT_EQ(log.size(), 4) << qPrintable(log.join(u'\n'));
+    EXPECT_EQ(log.at(2), QStringLiteral("    kept a.zip: ") +
+                             f.TxtStats->text().section(QStringLiteral(": "), 1));
+    EXPECT_EQ(log.at(3),
+              QStringLiteral("Run ended: 2 extracted, 0 failed, 1 kept, 0 folders passed over"));
     EXPECT_EQ(texts(), QStringList{kDone});
 }
 
@@ -437,7 +445,9 @@ TEST_F(RunTest, AbortStopsTheArchiveInProgressAndTheRun) {
         << "no partial output: " << qPrintable(filesUnder(u + QStringLiteral("/dest")).join(u' '));
     EXPECT_TRUE(QFile::exists(t + QStringLiteral("/src/big.zip"))) << "an aborted archive stays";
     EXPECT_TRUE(QFile::exists(t + QStringLiteral("/src/later.zip")));
-    EXPECT_EQ(read(programHost(QStringLiteral("velmarch.log"))), "big.zip Could not unzip :(\r\n");
+    EXPECT_EQ(read(programHost(QStringLiteral("velmarch.log"))),
+              "big.zip Could not unzip :(\r\n    stopped by Abort\r\n"
+              "Run ended: 0 extracted, 1 failed, 0 kept, 0 folders passed over\r\n");
     EXPECT_EQ(texts(), QStringList{kDone});
     EXPECT_TRUE(f.F1->isVisible());
 }
@@ -493,12 +503,15 @@ TEST_F(RunTest, TwoRunsShareOneLogList) {
     Form1& f = start();
     f.Check4->setChecked(true);
     runInPlace(QStringLiteral("t:\\one"));
-    EXPECT_EQ(read(programHost(QStringLiteral("velmarch.log"))), "a.zip Unziped Fine\r\n");
+    const QByteArray first =
+        "a.zip Unziped Fine\r\nRun ended: 1 extracted, 0 failed, 0 kept, 0 folders passed over\r\n";
+    EXPECT_EQ(read(programHost(QStringLiteral("velmarch.log"))), first);
 
     runInPlace(QStringLiteral("t:\\two"));
     EXPECT_EQ(f.Todo->count(), 1) << "the archive list is the current run's";
     EXPECT_EQ(read(programHost(QStringLiteral("velmarch.log"))),
-              "a.zip Unziped Fine\r\nb.zip Unziped Fine\r\n");
+              first + "b.zip Unziped Fine\r\n"
+                      "Run ended: 1 extracted, 0 failed, 0 kept, 0 folders passed over\r\n");
     EXPECT_EQ(texts(), (QStringList{kDone, kDone}));
     EXPECT_EQ(platform::toHostPath(f.savedLogFile()), programHost(QStringLiteral("velmarch.log")));
 }

@@ -82,6 +82,7 @@ TEST_F(DestinationFaultTest, ADiskFillingUpDuringAnEntryFailsThatArchiveAndLeave
     ASSERT_EQ(atTheFill, QStringList{QStringLiteral("first.bin")})
         << "filled while big.bin was half-written: " << qPrintable(atTheFill.join(u' '));
     EXPECT_EQ(logLines(), (QStringList{failed("fill.zip"), fine("later.zip")}));
+    EXPECT_EQ(fullLog().value(1), QStringLiteral("    the disk is full (writing big.bin)"));
     EXPECT_TRUE(QFile::exists(src("fill.zip"))) << "a failed archive stays";
     EXPECT_FALSE(QFile::exists(src("later.zip")));
     EXPECT_EQ(faults::filesBelow(out),
@@ -104,6 +105,8 @@ TEST_F(DestinationFaultTest, AnArchiveLargerThanTheSpaceLeftFailsBeforeWritingAn
     runIntoOut();
 
     EXPECT_EQ(logLines(), (QStringList{fine("a.zip"), failed("b.zip"), fine("c.zip")}));
+    EXPECT_EQ(fullLog().value(2),
+              QStringLiteral("    not enough free space on the destination for what it holds"));
     EXPECT_TRUE(QFile::exists(src("b.zip")));
     EXPECT_FALSE(QFile::exists(src("a.zip")));
     EXPECT_FALSE(QFile::exists(src("c.zip")));
@@ -141,7 +144,12 @@ TEST_F(DestinationFaultTest, AReadOnlyDestinationFailsEveryArchiveAndKeepsThem) 
     start();
     runIntoOut();
 
-    EXPECT_EQ(logLines(), (QStringList{failed("a.zip"), failed("b.zip")}));
+    const QString readOnly =
+        QStringLiteral("    cannot write to the destination folder: read-only file system");
+    EXPECT_EQ(fullLog(),
+              (QStringList{failed("a.zip"), readOnly, failed("b.zip"), readOnly,
+                           QStringLiteral("Run ended: 0 extracted, 2 failed, 0 kept, 0 folders "
+                                          "passed over")}));
     EXPECT_TRUE(QFile::exists(src("a.zip")));
     EXPECT_TRUE(QFile::exists(src("b.zip")));
     EXPECT_TRUE(faults::filesBelow(out).isEmpty());
