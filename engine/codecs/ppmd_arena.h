@@ -80,7 +80,6 @@ public:
 
     std::uint32_t size() const { return m_size; }
     std::uint8_t* bytes() { return m_block.get(); }
-    const std::uint8_t* bytes() const { return m_block.get(); }
 
     Ref text = 0;       // the next text byte
     Ref unitsStart = 0; // the lowest unit
