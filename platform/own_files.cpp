@@ -71,9 +71,11 @@ FsError OwnFile::create(const QString& dosPath, QString* opened) {
             fd = ::open(host.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
             if (fd < 0)
                 continue;
-            const bool own =
-                ::fstat(fd, &st) == 0 && idOf(st) == idOf(found) &&
-                (m_made == idOf(st) || ::fgetxattr(fd, m_mark.constData(), nullptr, 0) >= 0);
+            // The mark decides where the file system keeps one: a freed inode number is soon
+            // given to a new file, an extracted one too.
+            const bool own = ::fstat(fd, &st) == 0 && idOf(st) == idOf(found) &&
+                             (::fgetxattr(fd, m_mark.constData(), nullptr, 0) >= 0 ||
+                              (errno == ENOTSUP && m_made == idOf(st)));
             if (!own) {
                 ::close(fd);
                 continue;
