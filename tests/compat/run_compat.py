@@ -308,6 +308,9 @@ def print_table(writer, rows):
     if writer.missing:
         print("   skipped: " + writer.missing)
         return
+    if not rows:
+        print("   no option for these cases")
+        return
     widths = [max([len(h)] + [len(str(r[i])) for r in rows]) for i, h in
               enumerate(["case", "option", "result", "skips"])]
     header = ["case", "option", "result", "skips", "verdict"]
