@@ -79,6 +79,8 @@ void Form1::Command1_Click() {
 void Form1::runBatch() {
     AbortFlag = 0;
     m_runCounts = {};
+    // An Abort pressed after the last run's last archive was for that run.
+    XceedZip1.setAbort(false);
 
     if (IsCDRomDrive(Drive1->driveRoot())) {
         MsgBox(QStringLiteral("U New!?!? Can't use a CDRom as the Destination! Pick a new one!"));

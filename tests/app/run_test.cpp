@@ -497,6 +497,14 @@ TEST_F(RunTest, ClosingTheWindowDuringARunStopsItSilently) {
     EXPECT_FALSE(QFile::exists(programHost(QStringLiteral("velmarch.log"))));
 }
 
+TEST_F(RunTest, AnAbortPressedBetweenRunsStopsNeitherRun) {
+    makeArchive(t + QStringLiteral("/one/a.zip"), {"a1.txt"});
+    Form1& f = start();
+    f.Command2_Click();
+    runInPlace(QStringLiteral("t:\\one"));
+    EXPECT_EQ(logLines(), QStringList{QStringLiteral("a.zip Unziped Fine")});
+}
+
 TEST_F(RunTest, TwoRunsShareOneLogList) {
     makeArchive(t + QStringLiteral("/one/a.zip"), {"a1.txt"});
     makeArchive(t + QStringLiteral("/two/b.zip"), {"b1.txt"});
