@@ -17,7 +17,7 @@ QString count(std::uint64_t n, const char* one, const char* many) {
 QString problemText(ArchiveProblem problem) {
     switch (problem) {
     case ArchiveProblem::NoEndRecord:
-        return QStringLiteral("not a zip archive");
+        return QStringLiteral("not a zip archive, or one cut short");
     case ArchiveProblem::SplitArchive:
         return QStringLiteral("one part of a split archive");
     case ArchiveProblem::SecondEndRecord:

@@ -61,7 +61,7 @@ TEST(ExtractionReport, EachFailureSaysWhyInPlainWords) {
         {archive_engine::CannotOpenArchive, refused(ArchiveProblem::ReadError, EIO),
          "could not read the archive: input/output error"},
         {archive_engine::CannotOpenArchive, refused(ArchiveProblem::NoEndRecord),
-         "not a zip archive"},
+         "not a zip archive, or one cut short"},
         {archive_engine::CannotOpenArchive, refused(ArchiveProblem::NoEndRecord, ENOENT),
          "could not open the archive: no such file or directory"},
         {archive_engine::DestinationNotWritable, refused(ArchiveProblem::None, EROFS),

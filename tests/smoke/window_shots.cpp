@@ -55,7 +55,12 @@ bool waitFor(const std::function<bool()>& done, int seconds = 20) {
 // the about window does not wait for a click and a run ends on its own.
 class ShotDialogs : public platform::Dialogs {
 public:
-    int msgBox(const QString&, int, const QString&) override { return platform::vbOK; }
+    int msgBox(const QString& prompt, int, const QString&) override {
+        if (onMessage)
+            onMessage(prompt);
+        return platform::vbOK;
+    }
+    std::function<void(const QString&)> onMessage;
     void showModal(QWidget*) override {}
     QString fileDialog(const platform::FileDialogRequest&) override { return QString(); }
 };
@@ -292,11 +297,19 @@ int readme(const QString& outDir, const QString& source) {
         taken = true;
         save(&form, outDir + QStringLiteral("/run.png"));
     });
+    // And its end, as "Done!" shows, with the log saying what failed and why.
+    bool ended = false;
+    dialogs.onMessage = [&](const QString& prompt) {
+        if (prompt == QLatin1String("Done!")) {
+            ended = true;
+            save(&form, outDir + QStringLiteral("/run-end.png"));
+        }
+    };
     form.Command1->click();
     platform::installDialogs(nullptr);
     if (!taken)
         err << "the run ended before it could be shown" << Qt::endl;
-    return taken ? 0 : 1;
+    return taken && ended ? 0 : 1;
 }
 
 } // namespace
