@@ -1,6 +1,5 @@
 #include "disk/extract_target.h"
 
-#include "disk/fs_traits.h"
 #include "disk/leftovers.h"
 
 #include <QDir>
@@ -112,12 +111,14 @@ void clearLastError() {
 }
 
 TargetDir::TargetDir(TargetDir&& other) noexcept
-    : m_fd(std::move(other.m_fd)), m_id(std::exchange(other.m_id, std::nullopt)) {}
+    : m_fd(std::move(other.m_fd)), m_id(std::exchange(other.m_id, std::nullopt)),
+      m_fileSystem(std::exchange(other.m_fileSystem, std::nullopt)) {}
 
 TargetDir& TargetDir::operator=(TargetDir&& other) noexcept {
     if (this != &other) {
         m_fd = std::move(other.m_fd);
         m_id = std::exchange(other.m_id, std::nullopt);
+        m_fileSystem = std::exchange(other.m_fileSystem, std::nullopt);
     }
     return *this;
 }
@@ -212,17 +213,26 @@ std::optional<FileId> TargetDir::id() const {
     return *m_id;
 }
 
+const FileSystemId& TargetDir::fileSystem() const {
+    if (!m_fileSystem) {
+        m_fileSystem.emplace(fileSystemOf(fd()));
+    }
+    return *m_fileSystem;
+}
+
 TempOutput::~TempOutput() {
     discard();
 }
 
 TargetStatus TempOutput::create(const TargetDir& dir) {
     m_dirId = dir.id();
+    m_fileSystem = dir.fileSystem();
     return createIn(dir.fd(), false);
 }
 
 TargetStatus TempOutput::createUnnamed(const TargetDir& dir) {
     m_dirId = dir.id();
+    m_fileSystem = dir.fileSystem();
     return createIn(dir.fd(), true);
 }
 
@@ -232,7 +242,7 @@ TargetStatus TempOutput::createIn(int dirFd, bool unnamedOnly) {
     m_size = 0;
     m_id.reset();
     m_finished = false;
-    if (mayUse(device(), Feature::UnnamedFiles)) {
+    if (mayUse(m_fileSystem, Feature::UnnamedFiles)) {
         // Unnamed until placed: nothing is left behind however the process ends.
         m_fd.reset(::openat(m_dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
         if (m_fd) {
@@ -245,7 +255,7 @@ TargetStatus TempOutput::createIn(int dirFd, bool unnamedOnly) {
         } else if (!lacksUnnamedFiles(errno)) {
             return statusOf(errno);
         }
-        learnLacking(device(), Feature::UnnamedFiles);
+        learnLacking(m_fileSystem, Feature::UnnamedFiles);
     }
     if (unnamedOnly) {
         return TargetStatus::Unsupported;
@@ -301,14 +311,14 @@ TargetStatus TempOutput::finish(int unixMode, std::optional<std::int64_t> mtime)
     if (known) {
         m_id = FileId{st.st_dev, st.st_ino};
     }
-    if (unixMode >= 0 && mayUse(device(), Feature::Modes)) {
+    if (unixMode >= 0 && mayUse(m_fileSystem, Feature::Modes)) {
         const mode_t wanted = mode_t((unixMode & 0777) | 0600);
         // The bits the file was created with are often the ones wanted already.
         if ((!known || (st.st_mode & 07777) != wanted) && ::fchmod(m_fd.get(), wanted) != 0) {
             if (!lacksModes(errno)) {
                 return statusOf(errno);
             }
-            learnLacking(device(), Feature::Modes);
+            learnLacking(m_fileSystem, Feature::Modes);
         }
     }
     // A time the file system cannot keep is no reason to lose the file.
@@ -366,7 +376,7 @@ TargetStatus TempOutput::place(const QByteArray& n, bool* taken) {
     if (unnamed()) {
         return placeUnnamed(n, taken);
     }
-    if (mayUse(device(), Feature::NoReplaceRename)) {
+    if (mayUse(m_fileSystem, Feature::NoReplaceRename)) {
         if (::renameat2(m_dirFd, m_name.constData(), m_dirFd, n.constData(), RENAME_NOREPLACE) ==
             0) {
             m_name.clear();
@@ -376,9 +386,9 @@ TargetStatus TempOutput::place(const QByteArray& n, bool* taken) {
             *taken = errno == EEXIST;
             return statusOf(errno);
         }
-        learnLacking(device(), Feature::NoReplaceRename);
+        learnLacking(m_fileSystem, Feature::NoReplaceRename);
     }
-    if (mayUse(device(), Feature::HardLinks)) {
+    if (mayUse(m_fileSystem, Feature::HardLinks)) {
         // A hard link fails just as atomically when the name is held.
         if (::linkat(m_dirFd, m_name.constData(), m_dirFd, n.constData(), 0) == 0) {
             ::unlinkat(m_dirFd, m_name.constData(), 0);
@@ -389,7 +399,7 @@ TargetStatus TempOutput::place(const QByteArray& n, bool* taken) {
             *taken = errno == EEXIST;
             return statusOf(errno);
         }
-        learnLacking(device(), Feature::HardLinks);
+        learnLacking(m_fileSystem, Feature::HardLinks);
     }
     return placeOverPlaceholder(n, taken);
 }

@@ -6,6 +6,7 @@
 
 #include "disk/durable_set.h"
 #include "disk/fd.h"
+#include "disk/fs_traits.h"
 
 #include <QByteArray>
 #include <QString>
@@ -66,11 +67,14 @@ public:
     bool writable() const;
     // The folder's identity, read once.
     std::optional<FileId> id() const;
+    // The file system it is on, read once.
+    const FileSystemId& fileSystem() const;
 
 private:
     explicit TargetDir(int fd) : m_fd(fd) {}
     Fd m_fd;
     mutable std::optional<std::optional<FileId>> m_id;
+    mutable std::optional<FileSystemId> m_fileSystem;
 };
 
 // Whether a symbolic link to `target`, about to be created in `folder` (plain names below
@@ -117,8 +121,6 @@ private:
     TargetStatus createNamed();
     // An O_TMPFILE file, open until placed; a named one is closed by finish.
     bool unnamed() const { return m_fd.isOpen() && m_name.isEmpty(); }
-    // The file system written to, for what it was found to lack.
-    std::uint64_t device() const { return m_dirId ? m_dirId->device : 0; }
     TargetStatus place(const QByteArray& name, bool* taken);
     TargetStatus placeOverPlaceholder(const QByteArray& name, bool* taken);
     TargetStatus placeUnnamed(const QByteArray& name, bool* taken);
@@ -127,6 +129,7 @@ private:
 
     int m_dirFd = -1;              // borrowed from the TargetDir
     std::optional<FileId> m_dirId; // the folder it was made in
+    FileSystemId m_fileSystem;     // for what it was found to lack
     Fd m_fd;
     QByteArray m_name;
     std::uint64_t m_size = 0;

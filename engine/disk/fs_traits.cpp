@@ -1,7 +1,10 @@
 #include "disk/fs_traits.h"
 
+#include <cstring>
 #include <map>
 #include <mutex>
+#include <sys/stat.h>
+#include <sys/vfs.h>
 
 namespace archive_engine::disk {
 
@@ -10,7 +13,7 @@ namespace {
 // One entry per file system written to: a handful, whatever the archives hold.
 struct Learned {
     std::mutex mutex;
-    std::map<std::uint64_t, unsigned> lacking;
+    std::map<FileSystemId, unsigned> lacking;
 };
 
 Learned& learned() {
@@ -20,23 +23,35 @@ Learned& learned() {
 
 } // namespace
 
-bool mayUse(std::uint64_t device, Feature feature) {
+FileSystemId fileSystemOf(int fd) {
+    struct stat st;
+    struct statfs fs;
+    if (::fstat(fd, &st) != 0 || ::fstatfs(fd, &fs) != 0) {
+        return {};
+    }
+    std::uint64_t id = 0;
+    static_assert(sizeof fs.f_fsid <= sizeof id);
+    std::memcpy(&id, &fs.f_fsid, sizeof fs.f_fsid);
+    return {std::uint64_t(st.st_dev), std::uint64_t(fs.f_type), id};
+}
+
+bool mayUse(const FileSystemId& fileSystem, Feature feature) {
     Learned& l = learned();
     const std::lock_guard lock(l.mutex);
-    const auto found = l.lacking.find(device);
+    const auto found = l.lacking.find(fileSystem);
     return found == l.lacking.end() || (found->second & unsigned(feature)) == 0;
 }
 
-void learnLacking(std::uint64_t device, Feature feature) {
+void learnLacking(const FileSystemId& fileSystem, Feature feature) {
     Learned& l = learned();
     const std::lock_guard lock(l.mutex);
-    l.lacking[device] |= unsigned(feature);
+    l.lacking[fileSystem] |= unsigned(feature);
 }
 
-void presumeLacking(std::uint64_t device, unsigned features) {
+void presumeLacking(const FileSystemId& fileSystem, unsigned features) {
     Learned& l = learned();
     const std::lock_guard lock(l.mutex);
-    l.lacking[device] = features;
+    l.lacking[fileSystem] = features;
 }
 
 } // namespace archive_engine::disk

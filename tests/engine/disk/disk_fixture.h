@@ -36,6 +36,9 @@ protected:
         return root;
     }
 
+    // The file system of the destination, as the disk writer tells it.
+    archive_engine::disk::FileSystemId fileSystem() const { return openRoot().fileSystem(); }
+
     QString path(const QString& name) const { return m_root + "/" + name; }
 
     void link(const QString& name, const QByteArray& target) const {
@@ -58,10 +61,6 @@ inline struct stat statOf(const QString& hostPath) {
     struct stat st {};
     EXPECT_EQ(::lstat(QFile::encodeName(hostPath).constData(), &st), 0) << hostPath.toStdString();
     return st;
-}
-
-inline std::uint64_t deviceOf(const QString& hostPath) {
-    return statOf(hostPath).st_dev;
 }
 
 // Whether the file system holding `dir` makes unnamed files.

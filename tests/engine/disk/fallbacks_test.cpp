@@ -41,10 +41,10 @@ class FallbackTest : public disktest::DiskTest, public ::testing::WithParamInter
 protected:
     void SetUp() override {
         DiskTest::SetUp();
-        m_device = disktest::deviceOf(m_root);
-        presumeLacking(m_device, GetParam());
+        m_fileSystem = fileSystem();
+        presumeLacking(m_fileSystem, GetParam());
     }
-    void TearDown() override { presumeLacking(m_device, 0); }
+    void TearDown() override { presumeLacking(m_fileSystem, 0); }
 
     bool lacks(Feature feature) const { return (GetParam() & unsigned(feature)) != 0; }
 
@@ -70,7 +70,7 @@ protected:
         ASSERT_EQ(temp.finish(unixMode, 1000000000), TargetStatus::Ok);
     }
 
-    std::uint64_t m_device = 0;
+    FileSystemId m_fileSystem;
 };
 
 TEST_P(FallbackTest, PlacesTheBytesAndLeavesNoTemporary) {
@@ -170,6 +170,20 @@ TEST_P(FallbackTest, DiscardedOutputLeavesNothing) {
     write(finished, root, kContent);
     finished.discard();
     EXPECT_TRUE(entries().isEmpty()) << entries().join(' ').toStdString();
+}
+
+// Another file system given the same device number (the next stick in the same port)
+// is learned afresh unless it is of the same kind.
+TEST(FileSystemTraitsTest, LearnedPerFileSystemNotPerDeviceNumber) {
+    const FileSystemId fat{7, 0x4d44, 1};
+    learnLacking(fat, Feature::Modes);
+    EXPECT_FALSE(mayUse(fat, Feature::Modes));
+    EXPECT_TRUE(mayUse(fat, Feature::HardLinks));
+    EXPECT_TRUE(mayUse(FileSystemId{7, 0xef53, 1}, Feature::Modes));
+    EXPECT_TRUE(mayUse(FileSystemId{7, 0x4d44, 2}, Feature::Modes));
+    EXPECT_TRUE(mayUse(FileSystemId{8, 0x4d44, 1}, Feature::Modes));
+    presumeLacking(fat, 0);
+    EXPECT_TRUE(mayUse(fat, Feature::Modes));
 }
 
 std::string lackingName(const ::testing::TestParamInfo<unsigned>& info) {

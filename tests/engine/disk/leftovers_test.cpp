@@ -84,12 +84,12 @@ class LeftoversTest : public disktest::DiskTest {
 protected:
     void SetUp() override {
         DiskTest::SetUp();
-        m_device = disktest::deviceOf(m_root);
+        m_fileSystem = fileSystem();
         forgetSweptFolders();
     }
-    void TearDown() override { presumeLacking(m_device, 0); }
+    void TearDown() override { presumeLacking(m_fileSystem, 0); }
 
-    std::uint64_t m_device = 0;
+    FileSystemId m_fileSystem;
 };
 
 TEST_F(LeftoversTest, OnlyFilesOfRunsThatAreGoneAreRemoved) {
@@ -141,7 +141,7 @@ TEST_F(LeftoversTest, OnlyFilesOfRunsThatAreGoneAreRemoved) {
 }
 
 TEST_F(LeftoversTest, TheFirstNamedTemporaryInAFolderSweepsIt) {
-    presumeLacking(m_device, unsigned(Feature::UnnamedFiles));
+    presumeLacking(m_fileSystem, unsigned(Feature::UnnamedFiles));
     const QString leftover = QFile::decodeName(leftoverOf(gonePid()));
     ASSERT_TRUE(QDir().mkpath(path("sub")));
     writeFile(path(leftover), "partial");
