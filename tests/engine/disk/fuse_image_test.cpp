@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <ostream>
 #include <random>
 #include <sys/stat.h>
@@ -121,7 +122,7 @@ protected:
         ASSERT_TRUE(m_tmp.isValid());
         const QString file = m_tmp.filePath(QStringLiteral("disk.img"));
         QFile img(file);
-        ASSERT_TRUE(img.open(QIODevice::WriteOnly) && img.resize(16 << 20));
+        ASSERT_TRUE(img.open(QIODevice::WriteOnly) && img.resize(256 << 20));
         img.close();
         ASSERT_EQ(run(findTool(QString::fromUtf8(image.mkfs)), {file}), 0);
         QString source = file;
@@ -263,6 +264,45 @@ TEST_P(FuseImageTest, TheToolExtractsAnArchiveAndNeverOverwrites) {
         QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
         (QStringList{"a (2).txt", "a.txt", "dir", "empty.txt", "emptydir"}));
     EXPECT_TRUE(temporariesBelow(out).isEmpty()) << temporariesBelow(out).join(' ').toStdString();
+}
+
+// A run killed in the middle of an entry leaves its named temporary (nothing can clean up
+// after SIGKILL, and these file systems have no unnamed files); the next run into that
+// folder removes it, and no final name ever held a partial file.
+TEST_P(FuseImageTest, AKilledRunLeavesNothingAfterTheNextRun) {
+    const QString big = m_tmp.filePath(QStringLiteral("big.zip"));
+    // Long enough to write, even through the page cache, to be caught in the middle.
+    ZipBuilder().addFile("big.bin", QByteArray(200 << 20, 'z')).write(big);
+    const QString small = m_tmp.filePath(QStringLiteral("small.zip"));
+    ZipBuilder().addFile("small.txt", "small").write(small);
+    const QString out = m_mount + QStringLiteral("/out");
+    const QString tool = QStringLiteral(VELMARCH_EXTRACT_EXECUTABLE);
+
+    QProcess killed;
+    killed.start(tool, {out, big});
+    ASSERT_TRUE(killed.waitForStarted());
+    // Killed once its temporary is there and growing: never before, never after the end.
+    const QByteArray fds = "/proc/" + QByteArray::number(killed.processId()) + "/fd";
+    bool growing = false;
+    while (!growing && killed.state() == QProcess::Running) {
+        for (const QString& fd :
+             QDir(QFile::decodeName(fds)).entryList(QDir::AllEntries | QDir::System)) {
+            const QString target = QFile::symLinkTarget(QFile::decodeName(fds) + "/" + fd);
+            growing = growing || (target.endsWith(QStringLiteral(".part")) &&
+                                  QFileInfo(QFile::decodeName(fds) + "/" + fd).size() > 0);
+        }
+        killed.waitForFinished(1);
+    }
+    ASSERT_TRUE(growing) << "the run ended before its temporary was seen growing";
+    ASSERT_EQ(::kill(pid_t(killed.processId()), SIGKILL), 0);
+    killed.waitForFinished();
+    ASSERT_EQ(temporariesBelow(out).size(), 1);
+
+    QByteArray printed;
+    ASSERT_EQ(run(tool, {out, small}, &printed), 0);
+    EXPECT_EQ(printed, "result\t0\t" + small.toUtf8() + "\n");
+    EXPECT_EQ(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("small.txt")});
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, FuseImageTest, ::testing::ValuesIn(kImages),
