@@ -29,6 +29,28 @@ private:
     std::size_t m_taken = 0;
 };
 
+// A model larger than this is freed after its entry: the decoders are kept from one archive
+// to the next, and a model of up to 256 MB kept for a rare next PPMd entry would hold that
+// memory for the rest of the batch.
+constexpr std::uint32_t kKeptModelMemory = std::uint32_t{16} << 20;
+
+class ReleaseLargeModel {
+public:
+    ReleaseLargeModel(DecoderState& state, std::uint32_t memory)
+        : m_state(state), m_large(memory > kKeptModelMemory) {}
+    ~ReleaseLargeModel() {
+        if (m_large) {
+            m_state.ppmd.reset();
+        }
+    }
+    ReleaseLargeModel(const ReleaseLargeModel&) = delete;
+    ReleaseLargeModel& operator=(const ReleaseLargeModel&) = delete;
+
+private:
+    DecoderState& m_state;
+    const bool m_large;
+};
+
 } // namespace
 
 DecodeResult decodePpmd(EntryInput& input, CheckedOutput& output, DecoderState& state) {
@@ -37,6 +59,7 @@ DecodeResult decodePpmd(EntryInput& input, CheckedOutput& output, DecoderState& 
     if (!input.take(header, sizeof header) || !PpmdDecoder::parseHeader(header, &parameters)) {
         return DecodeResult::Corrupted;
     }
+    const ReleaseLargeModel release(state, parameters.memory);
     if (!state.ppmd) {
         state.ppmd = std::make_unique<PpmdDecoder>();
     }
