@@ -430,7 +430,7 @@ QByteArray withHeader(QByteArray stored, unsigned header) {
 }
 
 QByteArray flipped(QByteArray stored, qsizetype from, qsizetype count) {
-    for (qsizetype i = from; i < from + count; ++i) {
+    for (qsizetype i = from; i < std::min(from + count, stored.size()); ++i) {
         stored[i] = char(stored[i] ^ 0x5A);
     }
     return stored;
