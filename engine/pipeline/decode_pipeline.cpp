@@ -2,6 +2,7 @@
 
 #include "zip/entry_name.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -116,7 +117,7 @@ void DecodePipeline::endJob() {
             m_queue.pop_front();
         }
         ++m_current;
-        wake = roomMade();
+        wake = roomMade() || (m_workerWaitsPast && m_current > *m_workerWaitsPast);
     }
     if (wake) {
         m_room.notify_one();
@@ -201,18 +202,36 @@ bool DecodePipeline::makesFileAhead() {
     return m_unnamedFiles && writerBehind();
 }
 
-std::optional<DecodePipeline::Piece> DecodePipeline::writeJob(std::size_t job) {
+const disk::TargetDir* DecodePipeline::folderOf(std::size_t job) {
     const ZipEntry& entry = *m_jobs[job].entry;
+    // Consecutive entries mostly share their folder: where its stored bytes are the last
+    // one's and plain ASCII (which every reading of a name reads alike), it is that folder,
+    // with no name decoded.
+    const QByteArrayView raw = m_directory.rawName(entry);
+    qsizetype cut = raw.size();
+    while (cut > 0 && raw[cut - 1] != '/' && raw[cut - 1] != '\\') {
+        --cut;
+    }
+    const QByteArrayView folderBytes = raw.first(cut);
+    if (m_lastFolder && entry.nameText != ZipEntry::NameText::UnicodeField &&
+        folderBytes == m_lastFolderBytes) {
+        return m_lastFolder;
+    }
+    m_lastFolder = nullptr;
     // The writing side found the name safe before it made this a job.
     const EntryPath path = sanitizeEntryName(m_directory.name(entry));
     if (path.components.isEmpty()) {
-        return std::nullopt;
+        return nullptr;
     }
     const auto folderPath =
         std::span(path.components.cbegin(), std::size_t(path.components.size() - 1));
+    // The writing side makes a folder when it places the first entry in it, already queued
+    // as content: once it is past that entry, this one's file can be made in the folder.
+    // Waiting costs nothing while it has a batch to place, and spares handing it the rest
+    // of the folder's entries as content.
     if (!m_missingFolder.isNull() && FolderCache::isKeyOf(m_missingFolder, folderPath)) {
-        if (!writerPassed(m_missingSince)) {
-            return std::nullopt;
+        if (!waitForWriterPast(m_missingSince)) {
+            return nullptr;
         }
         m_missingFolder = QString();
     }
@@ -222,6 +241,21 @@ std::optional<DecodePipeline::Piece> DecodePipeline::writeJob(std::size_t job) {
         // Not made yet, or not a real folder: the writing side tells.
         m_missingFolder = FolderCache::keyOf(folderPath);
         m_missingSince = job;
+        return nullptr;
+    }
+    if (entry.nameText != ZipEntry::NameText::UnicodeField &&
+        std::all_of(folderBytes.begin(), folderBytes.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        m_lastFolderBytes = folderBytes.toByteArray();
+        m_lastFolder = folder;
+    }
+    return folder;
+}
+
+std::optional<DecodePipeline::Piece> DecodePipeline::writeJob(std::size_t job) {
+    const ZipEntry& entry = *m_jobs[job].entry;
+    const disk::TargetDir* folder = folderOf(job);
+    if (!folder) {
         return std::nullopt;
     }
     std::unique_ptr<disk::TempOutput> file;
@@ -230,7 +264,7 @@ std::optional<DecodePipeline::Piece> DecodePipeline::writeJob(std::size_t job) {
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
-    status = file->createUnnamed(*folder);
+    const disk::TargetStatus status = file->createUnnamed(*folder);
     if (status != disk::TargetStatus::Ok) {
         // A full disk or a folder we may not write to is the writing side's to report, in
         // its turn; a file system without unnamed files stays without them.
@@ -265,9 +299,15 @@ std::optional<DecodePipeline::Piece> DecodePipeline::writeJob(std::size_t job) {
     return verdict;
 }
 
-bool DecodePipeline::writerPassed(std::size_t job) {
-    const std::lock_guard lock(m_mutex);
-    return m_current > job;
+bool DecodePipeline::waitForWriterPast(std::size_t job) {
+    std::unique_lock lock(m_mutex);
+    if (m_writerWaiting) {
+        m_ready.notify_one(); // whatever batch it waits for, it gets no more until then
+    }
+    m_workerWaitsPast = job;
+    m_room.wait(lock, [&] { return m_stop || m_current > job; });
+    m_workerWaitsPast.reset();
+    return !m_stop;
 }
 
 bool DecodePipeline::writerBehind() {

@@ -119,8 +119,12 @@ private:
     // Nothing, and nothing read, when no file can be made there: the job then comes as
     // content.
     std::optional<Piece> writeJob(std::size_t job);
-    // Whether the writing side is done with job `job` (and so has made its folder).
-    bool writerPassed(std::size_t job);
+    // The folder a small job's file is made in, opened by the worker; none when it is not
+    // there (yet) as a real folder.
+    const disk::TargetDir* folderOf(std::size_t job);
+    // Waits until the writing side is done with job `job` (and so has made its folder);
+    // false when everything stops first.
+    bool waitForWriterPast(std::size_t job);
     // Whether the writing side has a batch of work waiting already.
     bool writerBehind();
     // Waits for room, then queues a piece of job `job`; false when the job is no longer
@@ -150,6 +154,9 @@ private:
     // A folder found missing, not asked for again until the writing side is past the job
     // that found it so: it makes the folder no earlier than that job.
     QString m_missingFolder;
+    // The folder of the last small job made ahead, and its stored name bytes.
+    const disk::TargetDir* m_lastFolder = nullptr;
+    QByteArray m_lastFolderBytes;
     std::size_t m_missingSince = 0;
     bool m_unnamedFiles = true;      // false once the destination turned out to lack them
     std::shared_ptr<char> m_filling; // the chunk buffer pieces are cut from (worker)
@@ -166,6 +173,7 @@ private:
     bool m_workerWaiting = false;
     std::size_t m_workerJob = 0; // the job whose piece the waiting worker holds
     bool m_writerWaiting = false;
+    std::optional<std::size_t> m_workerWaitsPast; // the job the worker waits to see done
 
     std::thread m_worker; // last: starts once everything above is in place
 };
