@@ -2,6 +2,8 @@
 // their depth, nor hold a descriptor per level, and an entry the host cannot hold must not
 // take the archive's other entries with it.
 
+#include "skip_recorder.h"
+
 #include "tests/support/test_drives.h"
 #include "tests/support/zip_builder.h"
 
@@ -19,16 +21,6 @@
 
 namespace archive_engine {
 namespace {
-
-struct Recorder : ExtractionSink {
-    void progress(int) override {}
-    void entryStarted(const QString&) override {}
-    void skipped(const QString& name, SkipReason reason) override {
-        skips.emplace_back(name, reason);
-    }
-    bool createDestination() override { return true; }
-    std::vector<std::pair<QString, SkipReason>> skips;
-};
 
 // Lowers the soft limit on open descriptors to a few more than are open now, for the
 // test's duration.
@@ -85,7 +77,7 @@ TEST(DeepEntries, ExtractWithAFewDescriptorsBesideOrdinaryOnes) {
     ExtractionRequest request;
     request.archive = archive;
     request.destination = dir.filePath("out");
-    Recorder sink;
+    SkipRecorder sink;
     Engine engine;
     Result result;
     {
@@ -118,7 +110,7 @@ TEST(DeepEntries, ANameTheHostCannotHoldIsSkippedAlone) {
     ExtractionRequest request;
     request.archive = archive;
     request.destination = dir.filePath("out");
-    Recorder sink;
+    SkipRecorder sink;
     Engine engine;
     EXPECT_EQ(engine.extract(request, sink), EntriesSkipped);
     EXPECT_EQ(sink.skips, (std::vector<std::pair<QString, SkipReason>>{

@@ -5,6 +5,8 @@
 #include "pipeline/decode_pipeline.h"
 #include "pipeline/extraction.h"
 
+#include "skip_recorder.h"
+
 #include "tests/support/test_drives.h"
 #include "tests/support/zip_builder.h"
 
@@ -30,16 +32,6 @@ QByteArray contentOf(int i) {
     return "file " + QByteArray::number(i) + " " + QByteArray(i * 7, char('a' + i % 26));
 }
 
-struct Recorder : ExtractionSink {
-    void progress(int) override {}
-    void entryStarted(const QString&) override {}
-    void skipped(const QString& name, SkipReason reason) override {
-        skips.emplace_back(name, reason);
-    }
-    bool createDestination() override { return true; }
-    std::vector<std::pair<QString, SkipReason>> skips;
-};
-
 class SmallFilesTest : public ::testing::TestWithParam<SmallFiles> {
 protected:
     void SetUp() override {
@@ -50,7 +42,7 @@ protected:
     QString out() const { return m_dir.filePath(QStringLiteral("out")); }
     QString out(const QString& relative) const { return out() + QLatin1Char('/') + relative; }
 
-    Result extract(Recorder& sink) {
+    Result extract(SkipRecorder& sink) {
         ExtractionRequest request;
         request.archive = archive();
         request.destination = out();
@@ -171,7 +163,7 @@ TEST_P(SmallFilesTest, EitherDeliveryLeavesTheSameDestination) {
     expected[QString::fromUtf8(deep + "leaf")] = "deep";
     zip.write(archive());
 
-    Recorder sink;
+    SkipRecorder sink;
     EXPECT_EQ(extract(sink), EntriesSkipped);
     EXPECT_EQ(sink.skips, (std::vector<std::pair<QString, SkipReason>>{
                               {"kept/same.txt", SkipUpToDate}, {"made/bad", SkipBadCrc}}));
@@ -204,7 +196,7 @@ TEST_P(SmallFilesTest, FilesTakeTheGroupOfTheirOwnFolder) {
     }
     zip.write(archive());
 
-    Recorder sink;
+    SkipRecorder sink;
     ASSERT_EQ(extract(sink), Success);
     for (int i = 0; i < 40; ++i) {
         struct stat st;
