@@ -88,10 +88,11 @@ qint64 noteReadError(qint64 got) {
 }
 
 QByteArray readAt(QFile& file, std::uint64_t offset, qint64 size) {
-    if (offset > std::uint64_t(file.size()) || !file.seek(qint64(offset))) {
+    const qint64 fileSize = file.size();
+    if (offset > std::uint64_t(fileSize) || !file.seek(qint64(offset))) {
         return {};
     }
-    QByteArray bytes(qsizetype(std::min<qint64>(size, file.size() - qint64(offset))), '\0');
+    QByteArray bytes(qsizetype(std::min<qint64>(size, fileSize - qint64(offset))), '\0');
     const qint64 got = noteReadError(file.read(bytes.data(), bytes.size()));
     bytes.resize(qsizetype(std::max<qint64>(got, 0)));
     return bytes;

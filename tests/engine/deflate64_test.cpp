@@ -4,6 +4,8 @@
 
 #include "codecs/deflate64.h"
 
+#include "tests/support/lcg.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -19,19 +21,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-// Deterministic content: the fixtures' inputs are written from these and 7-Zip compresses
-// them; the tests regenerate them to compare.
-class Lcg {
-public:
-    explicit Lcg(std::uint64_t seed) : m_state(seed) {}
-    std::uint32_t next() {
-        m_state = m_state * 6364136223846793005u + 1442695040888963407u;
-        return std::uint32_t(m_state >> 33);
-    }
-
-private:
-    std::uint64_t m_state;
-};
+using testsupport::Lcg;
 
 void append(Bytes& out, const std::string& text) {
     out.insert(out.end(), text.begin(), text.end());

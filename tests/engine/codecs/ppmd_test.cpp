@@ -10,6 +10,8 @@
 
 #include "tests/support/zip_builder.h"
 
+#include "tests/support/lcg.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -32,19 +34,7 @@ using Status = PpmdDecoder::Status;
 
 namespace {
 
-// Deterministic content: the fixtures' inputs are written from these and 7-Zip compresses
-// them; the tests make them again to compare.
-class Lcg {
-public:
-    explicit Lcg(std::uint64_t seed) : m_state(seed) {}
-    std::uint32_t next() {
-        m_state = m_state * 6364136223846793005u + 1442695040888963407u;
-        return std::uint32_t(m_state >> 33);
-    }
-
-private:
-    std::uint64_t m_state;
-};
+using testsupport::Lcg;
 
 // Words from a small vocabulary, some with a number, in lines of about 60 characters.
 QByteArray text(std::uint64_t seed, qsizetype size) {

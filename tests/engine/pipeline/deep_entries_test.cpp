@@ -50,9 +50,25 @@ std::size_t filesBelow(const QString& dir) {
     return count;
 }
 
-TEST(DeepEntries, ExtractWithAFewDescriptorsBesideOrdinaryOnes) {
+// Writes the archive and extracts it into "out" of a temporary folder.
+class DeepEntries : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+
+    Result extract(const testsupport::RawZip& zip) {
+        ExtractionRequest request;
+        request.archive = dir.filePath("a.zip");
+        request.destination = dir.filePath("out");
+        zip.write(*request.archive);
+        return engine.extract(request, sink);
+    }
+
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
+    SkipRecorder sink;
+    Engine engine;
+};
+
+TEST_F(DeepEntries, ExtractWithAFewDescriptorsBesideOrdinaryOnes) {
     // Deep enough for a descriptor per level to run out many times over, shallow enough
     // for the checks below to name the files by path.
     QByteArray deep;
@@ -71,19 +87,11 @@ TEST(DeepEntries, ExtractWithAFewDescriptorsBesideOrdinaryOnes) {
     zip.add(link);
     zip.add(testsupport::RawZip::deflated(deep + "b/other.txt", "other"));
     zip.add(testsupport::RawZip::stored("last.txt", "last"));
-    const QString archive = dir.filePath("a.zip");
-    zip.write(archive);
-
-    ExtractionRequest request;
-    request.archive = archive;
-    request.destination = dir.filePath("out");
-    SkipRecorder sink;
-    Engine engine;
     Result result;
     {
         const DescriptorLimit limit(48);
         ASSERT_TRUE(limit.set());
-        result = engine.extract(request, sink);
+        result = extract(zip);
     }
     EXPECT_EQ(result, Success);
     EXPECT_TRUE(sink.skips.empty());
@@ -95,24 +103,14 @@ TEST(DeepEntries, ExtractWithAFewDescriptorsBesideOrdinaryOnes) {
 
 // A name longer than the file system holds is skipped with its own reason and the host's
 // error, and the archive's other entries still extract.
-TEST(DeepEntries, ANameTheHostCannotHoldIsSkippedAlone) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
+TEST_F(DeepEntries, ANameTheHostCannotHoldIsSkippedAlone) {
     const QByteArray tooLong(300, 'n');
     testsupport::RawZip zip;
     zip.add(testsupport::RawZip::stored("first.txt", "first"));
     zip.add(testsupport::RawZip::stored(tooLong + "/inside.txt", "inside"));
     zip.add(testsupport::RawZip::stored("folder/" + tooLong, "leaf"));
     zip.add(testsupport::RawZip::stored("last.txt", "last"));
-    const QString archive = dir.filePath("a.zip");
-    zip.write(archive);
-
-    ExtractionRequest request;
-    request.archive = archive;
-    request.destination = dir.filePath("out");
-    SkipRecorder sink;
-    Engine engine;
-    EXPECT_EQ(engine.extract(request, sink), EntriesSkipped);
+    EXPECT_EQ(extract(zip), EntriesSkipped);
     EXPECT_EQ(sink.skips, (std::vector<std::pair<QString, SkipReason>>{
                               {QString::fromLatin1(tooLong + "/inside.txt"), SkipNameTooLong},
                               {QString::fromLatin1("folder/" + tooLong), SkipNameTooLong}}));
