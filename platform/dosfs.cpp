@@ -1,5 +1,6 @@
 #include "platform/dosfs.h"
 
+#include "platform/folder_read.h"
 #include "platform/volumes.h"
 
 #include <QCoreApplication>
@@ -8,12 +9,10 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include <algorithm>
 #include <cerrno>
 #include <utility>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,64 +52,6 @@ bool resolveTo(const QString& dosPath, QString* hostPath, FsError* error) {
     }
     *hostPath = resolved.hostPath;
     return true;
-}
-
-bool isDriveRoot(const QString& hostPath) {
-    const Volume* volume = volumeTable()->containing(hostPath);
-    return volume && volume->mountPoint == hostPath;
-}
-
-int attributesOf(const struct stat& st) {
-    int attributes = AttrNormal;
-    if (S_ISDIR(st.st_mode))
-        attributes |= AttrDirectory;
-    if (!(st.st_mode & S_IWUSR))
-        attributes |= AttrReadOnly;
-    return attributes;
-}
-
-// A name the DOS world cannot hold: a backslash or a control character. A line break in a name
-// would split a line of the list file, and the run acts on every line it reads. UTF-8
-// never uses these bytes inside a longer character, so the raw name is checked.
-bool hasNoDosSpelling(const char* name) {
-    for (; *name; ++name) {
-        const auto byte = static_cast<unsigned char>(*name);
-        if (isControlCharacter(byte) || byte == '\\')
-            return true;
-    }
-    return false;
-}
-
-bool isAscii(const char* text) {
-    for (; *text; ++text)
-        if (static_cast<unsigned char>(*text) >= 0x80)
-            return false;
-    return true;
-}
-
-// Wildcard match with '*' and '?', ignoring case.
-bool globMatch(QStringView name, QStringView pattern) {
-    qsizetype n = 0, p = 0;
-    qsizetype starPattern = -1, starName = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern.at(p) == QLatin1Char('*')) {
-            starPattern = p++;
-            starName = n;
-        } else if (p < pattern.size() &&
-                   (pattern.at(p) == QLatin1Char('?') ||
-                    pattern.at(p).toCaseFolded() == name.at(n).toCaseFolded())) {
-            ++p;
-            ++n;
-        } else if (starPattern >= 0) {
-            p = starPattern + 1;
-            n = ++starName;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern.at(p) == QLatin1Char('*'))
-        ++p;
-    return p == pattern.size();
 }
 
 QString& programDirectoryOverride() {
@@ -223,21 +164,6 @@ FsError fromErrno(int hostErrno) {
     }
 }
 
-bool matchesPattern(const QString& name, const QString& pattern) {
-    if (pattern.isEmpty() || pattern == QLatin1String("*") || pattern == QLatin1String("*.*"))
-        return true;
-    if (globMatch(name, pattern))
-        return true;
-    // As on DOS, "name.*" and "name." also match a name that has no extension at all.
-    if (!name.contains(QLatin1Char('.'))) {
-        if (pattern.endsWith(QLatin1String(".*")))
-            return globMatch(name, QStringView(pattern).chopped(2));
-        if (pattern.endsWith(QLatin1Char('.')))
-            return globMatch(name, QStringView(pattern).chopped(1));
-    }
-    return false;
-}
-
 DirListing::DirListing(const QString& fileSpec, int attributes) {
     qsizetype cut = fileSpec.size() - 1;
     while (cut >= 0 && !isSeparator(fileSpec.at(cut)))
@@ -259,62 +185,34 @@ DirListing::DirListing(const QString& fileSpec, int attributes) {
     QString hostDir;
     if (!resolveTo(directory, &hostDir, &m_error))
         return;
-    const QByteArray hostDirName = encoded(hostDir);
-    DIR* handle = ::opendir(hostDirName.constData());
-    if (!handle) {
+    const int dirFd = ::open(encoded(hostDir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) {
         const int failure = errno;
         m_error = (failure == ENOENT || failure == ENOTDIR) ? FsError::of(ErrPathNotFound)
                                                             : fromErrno(failure);
         return;
     }
-    const int dirFd = ::dirfd(handle);
     const bool wantDirectories = attributes & AttrDirectory;
-    const bool wantHidden = attributes & AttrHidden;
-    while (const dirent* entry = ::readdir(handle)) {
-        const char* raw = entry->d_name;
-        if (raw[0] == '.' && (raw[1] == '\0' || (raw[1] == '.' && raw[2] == '\0')))
-            continue;
-        if ((raw[0] == '.' && !wantHidden) || hasNoDosSpelling(raw))
-            continue;
-        const QString name = QFile::decodeName(raw);
-        if (!matchesPattern(name, pattern))
-            continue;
-        unsigned char type = entry->d_type;
-        if (type == DT_LNK || type == DT_UNKNOWN) {
-            // A link counts as what it points to; a broken one is left out.
-            struct stat st {};
-            if (::fstatat(dirFd, raw, &st, 0) != 0)
-                continue;
-            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
-        }
-        if (type == DT_DIR ? !wantDirectories : type != DT_REG)
-            continue;
-        // A name the host cannot spell back from its text could never be opened again;
-        // only names beyond ASCII can be affected.
-        if (!isAscii(raw) && QFile::encodeName(name) != QByteArray(raw))
-            continue;
-        if (type == DT_DIR)
-            m_directories.insert(name);
-        m_names.append(name);
-    }
-    ::closedir(handle);
-    // The order of the old file system: names compared in upper case (so "_" sorts after
-    // the letters). Converting each name once makes a large directory a plain sort.
-    std::vector<std::pair<QString, QString>> keyed;
-    keyed.reserve(m_names.size());
-    for (QString& name : m_names)
-        keyed.emplace_back(name.toUpper(), std::move(name));
-    std::sort(keyed.begin(), keyed.end());
-    for (qsizetype i = 0; i < m_names.size(); ++i)
-        m_names[i] = std::move(keyed[size_t(i)].second);
-    if (wantDirectories && !isDriveRoot(hostDir)) {
-        QStringList dots;
+    detail::ReadRequest request;
+    request.pattern = pattern;
+    request.folders = wantDirectories;
+    request.hidden = attributes & AttrHidden;
+    std::vector<detail::Listed> entries;
+    detail::FolderReader().read(dirFd, request, &entries);
+    ::close(dirFd);
+    detail::sortCaseBlind(&entries);
+    if (wantDirectories && !detail::isDriveRoot(hostDir)) {
         for (const QString& dot : {QStringLiteral("."), QStringLiteral("..")})
             if (matchesPattern(dot, pattern)) {
-                dots.append(dot);
+                m_names.append(dot);
                 m_directories.insert(dot);
             }
-        m_names = dots + m_names;
+    }
+    m_names.reserve(m_names.size() + qsizetype(entries.size()));
+    for (detail::Listed& entry : entries) {
+        if (entry.what.kind == detail::EntryKind::Folder)
+            m_directories.insert(entry.name);
+        m_names.append(std::move(entry.name));
     }
 }
 
@@ -337,13 +235,13 @@ int getAttributes(const QString& path, FsError* error) {
     if (S_ISLNK(st.st_mode)) {
         struct stat target {};
         if (::stat(encoded(host).constData(), &target) == 0)
-            attributes = attributesOf(target);
+            attributes = detail::attributesOf(target);
         attributes |= AttrReparsePoint;
     } else {
-        attributes = attributesOf(st);
+        attributes = detail::attributesOf(st);
     }
     const QString name = host.mid(host.lastIndexOf(QLatin1Char('/')) + 1);
-    if (name.startsWith(QLatin1Char('.')) && !isDriveRoot(host))
+    if (name.startsWith(QLatin1Char('.')) && !detail::isDriveRoot(host))
         attributes |= AttrHidden;
     if (error)
         *error = FsError::none();

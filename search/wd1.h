@@ -14,6 +14,11 @@
 
 class QWidget;
 
+namespace platform {
+class FolderWalk;
+struct FolderState;
+} // namespace platform
+
 class Wd1 {
 public:
     // A fresh component: no settings, not busy, no hooks. The program uses the shared one.
@@ -90,7 +95,10 @@ private:
     class BusyScope;
 
     void SetBusy(bool flag);
-    void ListSubDirs(const QString& folder);
+    // Reads the walk's folder `id`, whose DOS path is `folder`: queues its plain
+    // subdirectories and keeps its matching files.
+    void ListSubDirs(const QString& folder, platform::FolderWalk& walk, qsizetype id);
+    void passOver(const QString& folder, const platform::FolderState& state);
     void FindFiles(const QString& folder);
     void ClearDir(const QString& p);
 

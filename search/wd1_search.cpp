@@ -5,21 +5,15 @@
 
 #include "platform/dialogs.h"
 #include "platform/dosfs.h"
+#include "platform/folder_walk.h"
 
 #include <utility>
 
 using wd1detail::withSeparator;
 
 namespace {
-const QString kDot = QStringLiteral(".");
-const QString kDotDot = QStringLiteral("..");
-
 // Matches are plain files and files with these flags; never directories.
 constexpr int kFileFlags = platform::AttrReadOnly | platform::AttrHidden | platform::AttrSystem;
-
-bool isDotEntry(const QString& name) {
-    return name == kDot || name == kDotDot;
-}
 
 // Why a folder was not entered, in the words of its attributes.
 QString attributeNames(int attributes) {
@@ -44,11 +38,15 @@ void Wd1::GetAll() {
     passedOver.clear();
 
     setSPath(FixPath(sPath()));
-    lstCache.append(sPath());
+    const QString start = sPath();
+    lstCache.append(start);
     platform::DoEvents();
 
     if (recurs != 0) {
-        // lstCache is the queue: read by position, never shortened while the walk runs.
+        // lstCache is the queue: read by position, never shortened while the walk runs. The
+        // walk numbers its folders in the order they join the queue, so a folder's number is
+        // its position.
+        platform::FolderWalk walk(start);
         qsizetype i = 0;
         for (;;) {
             // ">=" rather than "==": something run during a yield may have emptied the list.
@@ -57,7 +55,7 @@ void Wd1::GetAll() {
                 break;
             }
             const QString d = lstCache.at(i);
-            ListSubDirs(d);
+            ListSubDirs(d, walk, i);
             lstRtn.append(d);
             if (work == 0)
                 return;
@@ -100,41 +98,35 @@ void Wd1::GetAll() {
         platform::deleteFile(listFile);
 }
 
-void Wd1::ListSubDirs(const QString& folder) {
+void Wd1::ListSubDirs(const QString& folder, platform::FolderWalk& walk, qsizetype id) {
     if (folder.size() < 2)
         return;
     const QString d = withSeparator(folder);
     // One reading of each directory serves both phases: its plain subdirectories join the
     // queue, and its matching files are kept for the search, which would otherwise read
     // every directory of the tree a second time.
-    QStringList& matches = walkMatches[d];
-    constexpr int kEverything = platform::AttrDirectory | kFileFlags;
-    platform::DirListing listing(d, kEverything);
-    if (listing.error())
-        passedOver.append({PassedOver::Unreadable, folder, listing.error().description});
-    for (; !listing.atEnd(); listing.next()) {
-        if (work == 0)
-            return;
-        const QString name = listing.name();
-        if (!listing.isDirectory()) {
-            if (platform::matchesPattern(name, tpat))
-                matches.append(name);
-            continue;
-        }
-        if (isDotEntry(name))
-            continue;
-        const QString path = d + name;
-        platform::FsError error;
+    std::vector<platform::FolderWalk::Subfolder> subfolders;
+    const platform::FolderState state = walk.read(id, tpat, &walkMatches[d], &subfolders);
+    if (!state.plain())
+        passOver(folder, state);
+    for (const platform::FolderWalk::Subfolder& subfolder : subfolders) {
+        const QString path = d + subfolder.name;
         // Only a plain directory is entered: read-only, hidden and linked ones are not, so
         // the walk can never run in a cycle. Whatever is passed over is told to the caller.
-        const int attributes = platform::getAttributes(path, &error);
-        if (error)
-            passedOver.append({PassedOver::Unreadable, path, error.description});
-        else if (attributes == platform::AttrDirectory)
+        if (subfolder.state.plain()) {
+            walk.add(id, subfolder);
             lstCache.append(path);
-        else
-            passedOver.append({PassedOver::NotEntered, path, attributeNames(attributes)});
+        } else {
+            passOver(path, subfolder.state);
+        }
     }
+}
+
+void Wd1::passOver(const QString& folder, const platform::FolderState& state) {
+    if (state.error)
+        passedOver.append({PassedOver::Unreadable, folder, state.error.description});
+    else
+        passedOver.append({PassedOver::NotEntered, folder, attributeNames(state.attributes)});
 }
 
 void Wd1::FindFiles(const QString& folder) {

@@ -1,0 +1,190 @@
+#include "platform/folder_walk.h"
+
+#include "platform/folder_read.h"
+#include "platform/volumes.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// A folder to read is opened as itself, never through a link: one that has become a link
+// since its parent was read fails here instead of leading the walk elsewhere.
+constexpr int kOpenToRead = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// An ancestor opened again only to reach what lies below it: a look-up, no reading.
+constexpr int kOpenToPass = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Open folders kept besides the start. In breadth-first order the children of one folder
+// come one after the other, and so do those of its neighbours: a few descriptors serve
+// long runs of folders, and an evicted one costs one open from its nearest kept ancestor.
+constexpr std::size_t kHeldFolders = 16;
+
+// A folder that cannot be opened, in the words the listing uses.
+FsError openError(int hostErrno) {
+    return hostErrno == ENOENT || hostErrno == ENOTDIR || hostErrno == ELOOP
+               ? FsError::of(ErrPathNotFound)
+               : fromErrno(hostErrno);
+}
+
+} // namespace
+
+FolderWalk::FolderWalk(QString start)
+    : m_start(std::move(start)), m_reader(std::make_unique<detail::FolderReader>()) {
+    m_nodes.push_back({-1, QByteArray()});
+}
+
+FolderWalk::~FolderWalk() {
+    for (const auto& [folder, dirFd] : m_held)
+        ::close(dirFd);
+    if (m_startFd >= 0)
+        ::close(m_startFd);
+}
+
+FolderState FolderWalk::read(Id folder, const QString& pattern, QStringList* files,
+                             std::vector<Subfolder>* folders) {
+    folders->clear();
+    int dirFd = -1;
+    if (folder == 0) {
+        // The start is the folder the user chose: a link there is taken where it leads.
+        const Resolved resolved = resolve(m_start);
+        if (resolved.error)
+            return {AttrDirectory, FsError::of(resolved.error)};
+        m_startHost = resolved.hostPath;
+        m_startFd =
+            ::open(QFile::encodeName(m_startHost).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_startFd < 0) {
+            const int failure = errno;
+            return {AttrDirectory, failure == ENOENT || failure == ENOTDIR
+                                       ? FsError::of(ErrPathNotFound)
+                                       : fromErrno(failure)};
+        }
+        dirFd = m_startFd;
+    } else if (const FolderState opened = open(folder, &dirFd); !opened.plain()) {
+        return opened;
+    }
+
+    detail::ReadRequest request;
+    request.pattern = pattern;
+    request.patternForFolders = false;
+    request.folders = true;
+    request.hidden = true;
+    request.folderAttributes = true;
+    m_entries.clear();
+    m_reader->read(dirFd, request, &m_entries);
+    detail::sortCaseBlind(&m_entries);
+    for (detail::Listed& entry : m_entries) {
+        if (entry.what.kind == detail::EntryKind::File) {
+            files->append(std::move(entry.name));
+            continue;
+        }
+        FolderState state;
+        if (entry.what.hostErrno)
+            state = {AttrNormal, fromErrno(entry.what.hostErrno)};
+        else
+            state.attributes = folderAttributes(folder, entry.name, entry.what.attributes);
+        folders->push_back({std::move(entry.name), std::move(state)});
+    }
+    // Kept open for its subfolders, which are opened from it.
+    if (folder != 0) {
+        if (folders->empty())
+            ::close(dirFd);
+        else
+            hold(folder, dirFd);
+    }
+    return {};
+}
+
+FolderWalk::Id FolderWalk::add(Id parent, const Subfolder& folder) {
+    m_nodes.push_back({parent, QFile::encodeName(folder.name)});
+    return Id(m_nodes.size()) - 1;
+}
+
+FolderState FolderWalk::open(Id folder, int* dirFd) {
+    const Node& node = m_nodes.at(std::size_t(folder));
+    int parentFd = -1;
+    if (const int failure = reach(node.parent, &parentFd))
+        return {AttrDirectory, openError(failure)};
+    *dirFd = ::openat(parentFd, node.name.constData(), kOpenToRead);
+    if (*dirFd >= 0)
+        return {};
+    const int failure = errno;
+    if (failure == ENOTDIR || failure == ELOOP) {
+        // It was a plain folder when its parent was read. Now a link, it is passed over as
+        // the listing would have passed it over.
+        const detail::EntryKind now =
+            detail::classifyEntry(parentFd, node.name.constData(), DT_UNKNOWN, true);
+        if (now.kind == detail::EntryKind::Folder && (now.attributes & AttrReparsePoint))
+            return {folderAttributes(node.parent, QFile::decodeName(node.name), now.attributes),
+                    {}};
+    }
+    return {AttrDirectory, openError(failure)};
+}
+
+// An open descriptor of `folder`: the start's, a kept one, or one opened again from the
+// nearest kept ancestor, component by component and never through a link. Returns 0 or
+// the failing open's errno.
+int FolderWalk::reach(Id folder, int* dirFd) {
+    m_chain.clear();
+    int base = m_startFd;
+    for (Id at = folder; at != 0; at = m_nodes.at(std::size_t(at)).parent) {
+        if (const int kept = held(at); kept >= 0) {
+            base = kept;
+            break;
+        }
+        m_chain.push_back(at);
+    }
+    for (auto at = m_chain.rbegin(); at != m_chain.rend(); ++at) {
+        const int opened =
+            ::openat(base, m_nodes.at(std::size_t(*at)).name.constData(), kOpenToPass);
+        if (opened < 0)
+            return errno;
+        hold(*at, opened);
+        base = opened;
+    }
+    *dirFd = base;
+    return 0;
+}
+
+int FolderWalk::held(Id folder) {
+    const auto found = std::find_if(m_held.begin(), m_held.end(),
+                                    [folder](const auto& kept) { return kept.first == folder; });
+    if (found == m_held.end())
+        return -1;
+    // Now the most recently used.
+    std::rotate(found, found + 1, m_held.end());
+    return m_held.back().second;
+}
+
+void FolderWalk::hold(Id folder, int dirFd) {
+    if (m_held.size() == kHeldFolders) {
+        ::close(m_held.front().second);
+        m_held.erase(m_held.begin());
+    }
+    m_held.emplace_back(folder, dirFd);
+}
+
+// A folder's attributes as getAttributes gives them for its DOS path: a lettered drive's
+// mount point is never hidden, whatever its name.
+int FolderWalk::folderAttributes(Id parent, const QString& name, int attributes) {
+    if ((attributes & AttrHidden) &&
+        detail::isDriveRoot(hostPath(parent) + QLatin1Char('/') + name))
+        attributes &= ~AttrHidden;
+    return attributes;
+}
+
+QString FolderWalk::hostPath(Id folder) const {
+    QString path;
+    for (Id at = folder; at != 0; at = m_nodes.at(std::size_t(at)).parent)
+        path.prepend(QLatin1Char('/') + QFile::decodeName(m_nodes.at(std::size_t(at)).name));
+    return m_startHost == QLatin1String("/") ? path : m_startHost + path;
+}
+
+} // namespace platform
