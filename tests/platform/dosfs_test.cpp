@@ -1,5 +1,7 @@
 #include "platform/dosfs.h"
 
+#include "platform/folder_read.h"
+#include "platform/folder_walk.h"
 #include "platform/volumes.h"
 #include "tests/support/test_drives.h"
 
@@ -12,6 +14,9 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -150,10 +155,11 @@ TEST_F(DosFs, ListingErrors) {
 // Upper-case order, as the old file system kept it: "_" comes after the letters.
 TEST_F(DosFs, ListingSortsIgnoringCase) {
     const QString dir = t + QStringLiteral("/sorted");
-    for (const char* name : {"b2", "B1", "a10", "A2", "_x", "Zz", "zA"})
+    // "ß" is "SS" in upper case: it ties with "sS", which wins on its exact spelling.
+    for (const char* name : {"b2", "B1", "a10", "A2", "_x", "Zz", "zA", "ß", "é", "sS", "SSa"})
         writeFile(dir + QLatin1Char('/') + QString::fromUtf8(name));
     EXPECT_EQ(listAll(QStringLiteral("t:\\sorted\\*"), AttrNormal),
-              (QStringList{"a10", "A2", "B1", "b2", "zA", "Zz", "_x"}));
+              (QStringList{"a10", "A2", "B1", "b2", "sS", "ß", "SSa", "zA", "Zz", "_x", "é"}));
 }
 
 TEST_F(DosFs, AttributesFromTheHost) {
@@ -343,6 +349,103 @@ TEST_F(DosFs, WriteFailuresAreReported) {
     EXPECT_EQ(makeDirectory(QStringLiteral("t:\\d\\newdir")).number, ErrPathFileAccess);
     EXPECT_EQ(deleteFile(QStringLiteral("t:\\d\\b.zip")).number, ErrPathFileAccess);
     setMode(d, 0755);
+}
+
+// Some file systems give no type in the directory read; asking the file system instead
+// must come to the same verdict as the type would have.
+TEST_F(DosFs, EntriesWithoutATypeAreAskedAbout) {
+    using detail::EntryKind;
+    QDir(d).mkpath(QStringLiteral("RoDir"));
+    setMode(d + QStringLiteral("/RoDir"), 0555);
+    struct Case {
+        const char* name;
+        unsigned char type; // as a file system that knows it says
+        EntryKind what;
+    };
+    const std::vector<Case> cases = {
+        {"b.zip", DT_REG, {EntryKind::File}},
+        {"Sub", DT_DIR, {EntryKind::Folder, AttrDirectory}},
+        {".hdir", DT_DIR, {EntryKind::Folder, AttrDirectory | AttrHidden}},
+        {"RoDir", DT_DIR, {EntryKind::Folder, AttrDirectory | AttrReadOnly}},
+        {"LinkDir", DT_LNK, {EntryKind::Folder, AttrDirectory | AttrReparsePoint}},
+        {"link.zip", DT_LNK, {EntryKind::File}},
+        {"dead.zip", DT_LNK, {}},
+        {"pipe.zip", DT_FIFO, {}},
+    };
+    const int dirFd = ::open(QFile::encodeName(d).constData(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(dirFd, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(detail::classifyEntry(dirFd, c.name, c.type, true), c.what);
+        EXPECT_EQ(detail::classifyEntry(dirFd, c.name, DT_UNKNOWN, true), c.what);
+    }
+    // Gone between the read and the look: a folder says why it cannot be entered, an entry
+    // of unknown type is simply not there.
+    EXPECT_EQ(detail::classifyEntry(dirFd, "gone", DT_DIR, true),
+              (EntryKind{EntryKind::Folder, AttrNormal, ENOENT}));
+    EXPECT_EQ(detail::classifyEntry(dirFd, "gone", DT_UNKNOWN, true), EntryKind{});
+    ::close(dirFd);
+    setMode(d + QStringLiteral("/RoDir"), 0755);
+}
+
+// The highest descriptor number the process has open.
+int highestDescriptor() {
+    int highest = 0;
+    for (const QString& name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files))
+        highest = std::max(highest, name.toInt());
+    return highest;
+}
+
+// Breadth first through chains deeper and, side by side, wider than the descriptors the
+// walk keeps, with few descriptors to spare: each folder is reached again from what is
+// still open, and every one is read with its own file.
+TEST(FolderWalkTest, ReachesEveryFolderOfADeepWideTreeWithFewDescriptors) {
+    constexpr int kChains = 24;
+    constexpr int kDepth = 40;
+    TestDrives drives;
+    const QString t = drives.addDrive('t');
+    for (int chain = 0; chain < kChains; ++chain) {
+        QString path = t + QStringLiteral("/c%1").arg(chain);
+        for (int level = 0; level < kDepth; ++level) {
+            path += QStringLiteral("/l%1").arg(level);
+            writeFile(path + QStringLiteral("/%1-%2.zip").arg(chain).arg(level));
+        }
+    }
+    drives.install();
+
+    rlimit limits{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limits), 0);
+    const rlimit scarce{rlim_t(highestDescriptor() + 1 + 24), limits.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &scarce), 0);
+    struct Queued {
+        FolderWalk::Id id;
+        int chain, level; // the root is level -2, "c7" is chain 7 at level -1
+    };
+    std::vector<Queued> queue{{0, -1, -2}};
+    int read = 0;
+    {
+        FolderWalk walk(QStringLiteral("t:\\"));
+        std::vector<FolderWalk::Subfolder> folders;
+        for (std::size_t next = 0; next < queue.size(); ++next) {
+            const Queued folder = queue[next];
+            QStringList files;
+            if (!walk.read(folder.id, QStringLiteral("*.zip"), &files, &folders).plain())
+                break;
+            const QStringList expected =
+                folder.level < 0
+                    ? QStringList()
+                    : QStringList{QStringLiteral("%1-%2.zip").arg(folder.chain).arg(folder.level)};
+            if (files != expected)
+                break;
+            ++read;
+            for (const FolderWalk::Subfolder& sub : folders) {
+                const int chain = folder.level == -2 ? sub.name.mid(1).toInt() : folder.chain;
+                queue.push_back({walk.add(folder.id, sub), chain, folder.level + 1});
+            }
+        }
+    }
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limits), 0);
+    EXPECT_EQ(read, 1 + kChains * (kDepth + 1));
 }
 
 TEST(DosFsErrors, HostErrorsMapToRuntimeNumbers) {

@@ -115,6 +115,25 @@ TEST_F(GetAllTest, EntersOnlyPlainDirectoriesAndListsEveryMatchingFile) {
                   {Folder::NotEntered, QStringLiteral("T:\\S\\RO"), QStringLiteral("read-only")}}));
 }
 
+TEST_F(GetAllTest, AFolderThatBecomesALinkBeforeItIsEnteredIsNotFollowed) {
+    makeFile(QStringLiteral("S/x.zip"));
+    makeFile(QStringLiteral("S/A/a.zip"));
+    makeFile(QStringLiteral("S/B/b.zip"));
+    makeFile(QStringLiteral("ELSEWHERE/e.zip"));
+    // The second yield follows the reading of S, which queued A and B.
+    atYield(2, [this] {
+        ASSERT_TRUE(QDir().rename(host(QStringLiteral("S/B")), host(QStringLiteral("OLD_B"))));
+        ASSERT_TRUE(QFile::link(host(QStringLiteral("ELSEWHERE")), host(QStringLiteral("S/B"))));
+    });
+
+    search(QStringLiteral("T:\\S\\"));
+
+    EXPECT_EQ(listFile(), crlfLines({"T:\\S\\x.zip", "T:\\S\\A\\a.zip"}));
+    EXPECT_EQ(wd1().passedOver,
+              (QList<Wd1::PassedOver>{{Wd1::PassedOver::NotEntered, QStringLiteral("T:\\S\\B"),
+                                       QStringLiteral("link")}}));
+}
+
 TEST_F(GetAllTest, NamesEveryFolderItCouldNotReadAndStillListsTheRest) {
     using Folder = Wd1::PassedOver;
     const QString kPrivate = QStringLiteral("T:\\S\\PRIVATE");
