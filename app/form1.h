@@ -75,6 +75,9 @@ public:
     void XceedZip1_Progress(qint16 percent);
     void XceedZip1_SkippingFile(const QString& entryName, qint16 reason);
     void XceedZip1_QueryCreateDirectory(const QString& directory, qint16& answer);
+    // Says on the status line what the run waits for while the disk holds it up, and puts
+    // back what it said before once the disk lets it go on.
+    void XceedZip1_DiskWait(ArchiveEngine::DiskWait what);
 
     // The message for a skipped entry; empty for a reason the user is not told about.
     static QString skipMessage(const QString& entryName, qint16 reason);
@@ -120,6 +123,7 @@ private:
     QString m_lastSkipMessage;
     QString m_savedLogFile;
     QElapsedTimer m_progressShown; // when PB1 last took a value
+    QString m_statusBeforeWait;    // the status line before the disk held the run up
     // The list file and the log: written only where they are the program's own.
     platform::OwnFile m_listFile{"velmarch.list"};
     platform::OwnFile m_logFile{"velmarch.log"};

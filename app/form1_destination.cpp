@@ -60,8 +60,10 @@ QString Form1::deleteArchive(const QString& P, const QString& A) {
     // (a locked file, a read-only share, a name that no longer holds what was read) costs
     // the user this one deletion, not the run.
     QString reason;
+    // The step runs while window events go through: Abort can end a wait on a slow disk.
     if (!XceedZip1.syncExtracted())
-        reason = QStringLiteral("what was extracted could not be written to the disk");
+        reason = AbortFlag ? QStringLiteral("stopped before what was extracted was on the disk")
+                           : QStringLiteral("what was extracted could not be written to the disk");
     else if (const platform::Removal removal =
                  platform::removeArchive(m_searchedDirectory, P, XceedZip1.archiveRead()))
         reason = removal.reason;

@@ -1,7 +1,6 @@
 #include "app/form1.h"
 
 #include "common/module1.h"
-#include "platform/dialogs.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -17,8 +16,6 @@ void Form1::XceedZip1_Progress(qint16 percent) {
         PB1->setValue(percent);
         m_progressShown.start();
     }
-    // The one place a running extraction lets the window work, so "Abort" can be pressed.
-    platform::DoEvents();
 }
 
 QString Form1::skipMessage(const QString& n, qint16 reason) {
@@ -59,6 +56,24 @@ void Form1::XceedZip1_SkippingFile(const QString& entryName, qint16 reason) {
 
 void Form1::XceedZip1_QueryCreateDirectory(const QString&, qint16& answer) {
     answer = 0;
+}
+
+void Form1::XceedZip1_DiskWait(ArchiveEngine::DiskWait what) {
+    switch (what) {
+    case ArchiveEngine::DiskWait::Writing:
+    case ArchiveEngine::DiskWait::Syncing:
+        if (m_statusBeforeWait.isNull())
+            m_statusBeforeWait = TxtStats->text();
+        SetStatus(what == ArchiveEngine::DiskWait::Writing
+                      ? QStringLiteral("Waiting for the disk to catch up...")
+                      : QStringLiteral("Waiting for the disk before removing the zip..."));
+        break;
+    case ArchiveEngine::DiskWait::None:
+        if (!m_statusBeforeWait.isNull())
+            TxtStats->setText(m_statusBeforeWait);
+        m_statusBeforeWait = QString();
+        break;
+    }
 }
 
 void Form1::Command2_Click() {

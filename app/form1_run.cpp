@@ -79,6 +79,10 @@ void Form1::Command1_Click() {
 void Form1::runBatch() {
     AbortFlag = 0;
     m_runCounts = {};
+    // The run's waits on the disk (its extractions, the step before each deletion) are its
+    // to show on the status line.
+    connect(&XceedZip1, &ArchiveEngine::diskWait, this, &Form1::XceedZip1_DiskWait,
+            Qt::UniqueConnection);
     // An Abort pressed after the last run's last archive was for that run.
     XceedZip1.setAbort(false);
 
@@ -234,6 +238,8 @@ void Form1::runBatch() {
             ++m_runCounts.extracted;
             notes.append(skipSummary(XceedZip1.findings()));
             const QString kept = deleteArchive(P, A);
+            if (m_closing)
+                return;
             if (!kept.isEmpty()) {
                 notes.append(QStringLiteral("kept ") + A + QStringLiteral(": ") + kept);
                 ++m_runCounts.kept;

@@ -1,15 +1,20 @@
 // ArchiveEngine as the program drives it: DOS paths through the volume table, the
-// FilesToProcess patterns, its signals, the abort property and the file it read. What the
-// extraction itself does is the engine's, tested in tests/engine/.
+// FilesToProcess patterns, its signals raised on the calling thread while a worker does the
+// disk work, the abort property (also while the disk holds the worker) and the file it
+// read. What the extraction itself does is the engine's, tested in tests/engine/.
 
 #include "app/archive_engine.h"
 #include "app/file_spec.h"
+#include "tests/support/qt_app.h"
 #include "tests/support/test_drives.h"
 #include "tests/support/zip_builder.h"
+#include "worker_gate.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QRandomGenerator>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -17,7 +22,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -49,12 +56,23 @@ QStringList filesIn(const QString& hostDir) {
 class ArchiveEngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        testsupport::ensureApplication();
         m_root = m_drives.addDrive('t');
         m_drives.install(); // the current directory is t:\ .
         ZipBuilder().addFile("a.txt", "a").addFile("sub/b.txt", "b").write(host("a.zip"));
     }
 
     QString host(const QString& relative) const { return m_root + "/" + relative; }
+
+    // plain.txt, then hidden.txt, which is encrypted and so skipped.
+    void writeWithSecret(const QString& relative) const {
+        ZipBuilder::Options secret;
+        secret.password = "secret";
+        ZipBuilder()
+            .addFile("plain.txt", "plain")
+            .addFile("hidden.txt", "hidden", secret)
+            .write(host(relative));
+    }
 
     // Extract() with the given properties, answering the question with `answer`.
     Events extract(const QString& zipFileName = QStringLiteral("t:\\a.zip"),
@@ -226,12 +244,7 @@ TEST(FileSpecTest, MatchesAnyOfItsPatterns) {
 }
 
 TEST_F(ArchiveEngineTest, FinishedIsRaisedLastWithTheResult) {
-    ZipBuilder::Options secret;
-    secret.password = "secret";
-    ZipBuilder()
-        .addFile("plain.txt", "plain")
-        .addFile("hidden.txt", "hidden", secret)
-        .write(host("skips.zip"));
+    writeWithSecret("skips.zip");
     struct Case {
         const char* zipFileName;
         int result;
@@ -259,7 +272,7 @@ TEST_F(ArchiveEngineTest, AnAbortEndsWithTheCallItStopped) {
     struct Case {
         const char* label;
         std::function<void(ArchiveEngine&)> before;
-        bool fromHandler;
+        bool whileHeld;
         int result;
     };
     const Case cases[] = {
@@ -271,19 +284,22 @@ TEST_F(ArchiveEngineTest, AnAbortEndsWithTheCallItStopped) {
              e.setAbort(false);
          },
          false, ArchiveEngine::Success},
-        {"set from a handler", [](ArchiveEngine&) {}, true, ArchiveEngine::Aborted},
+        {"set on the calling thread while the worker is at the first entry", [](ArchiveEngine&) {},
+         true, ArchiveEngine::Aborted},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         QDir(host("out")).removeRecursively();
         c.before(m_engine);
         {
-            QObject context;
-            if (c.fromHandler) {
-                QObject::connect(&m_engine, &ArchiveEngine::entryStarted, &context,
-                                 [this] { m_engine.setAbort(true); });
+            testsupport::WorkerGate gate([this] { m_engine.setAbort(true); });
+            if (c.whileHeld) {
+                m_engine.setWorkerHook(gate.at([](const ArchiveEngine::Report& report) {
+                    return report.kind == ArchiveEngine::Report::EntryStarted;
+                }));
             }
             EXPECT_EQ(extract().result, c.result);
+            m_engine.setWorkerHook({});
         }
         EXPECT_FALSE(m_engine.abort());
         // Seen at the latest between the entries.
@@ -354,6 +370,105 @@ TEST_F(ArchiveEngineTest, FreeSpaceComesFromTheVolumeTable) {
                                      ? (QStringList{"a.bin", "a.zip", "b.bin"})
                                      : QStringList{"a.zip"});
     }
+}
+
+// The engine works on a thread of its own; every signal is raised on the calling thread,
+// during the call, in the order the engine reported it.
+TEST_F(ArchiveEngineTest, ReportsFromTheWorkerReachTheCallingThreadInOrder) {
+    writeWithSecret("skips.zip");
+    const auto describe = [](int kind, int number, const QString& name) {
+        return QStringLiteral("%1 %2 %3").arg(kind).arg(number).arg(name);
+    };
+    std::mutex mutex;
+    QStringList reported;
+    bool reportedOffTheCallingThread = true;
+    const std::thread::id callingThread = std::this_thread::get_id();
+    m_engine.setWorkerHook([&](const ArchiveEngine::Report& report) {
+        std::lock_guard lock(mutex);
+        reported.append(describe(report.kind, report.number, report.name));
+        reportedOffTheCallingThread &= std::this_thread::get_id() != callingThread;
+    });
+    QStringList raised;
+    bool raisedOnTheCallingThread = true;
+    QObject context;
+    const auto record = [&](int kind, int number, const QString& name) {
+        raised.append(describe(kind, number, name));
+        raisedOnTheCallingThread &= std::this_thread::get_id() == callingThread;
+    };
+    QObject::connect(&m_engine, &ArchiveEngine::progress, &context,
+                     [&](qint16 percent) { record(ArchiveEngine::Report::Progress, percent, {}); });
+    QObject::connect(&m_engine, &ArchiveEngine::entryStarted, &context, [&](const QString& name) {
+        record(ArchiveEngine::Report::EntryStarted, 0, name);
+    });
+    QObject::connect(&m_engine, &ArchiveEngine::skippingFile, &context,
+                     [&](const QString& name, qint16 reason) {
+                         record(ArchiveEngine::Report::Skipped, reason, name);
+                     });
+    QObject::connect(&m_engine, &ArchiveEngine::queryCreateDirectory, &context,
+                     [&](const QString& directory, qint16&) {
+                         record(ArchiveEngine::Report::Question, 0, directory);
+                     });
+
+    const Events out = extract("t:\\skips.zip", "t:\\new");
+    m_engine.setWorkerHook({});
+
+    EXPECT_EQ(out.result, ArchiveEngine::EntriesSkipped);
+    EXPECT_EQ(out.finished, std::vector<int>{ArchiveEngine::EntriesSkipped});
+    EXPECT_EQ(out.questions, QStringList{"t:\\new"}) << "the answer crossed back to the worker";
+    EXPECT_EQ(filesIn(host("new")), QStringList{"plain.txt"});
+    EXPECT_EQ(out.started, (QStringList{"plain.txt", "hidden.txt"}));
+    EXPECT_EQ(raised.join(u'|'), reported.join(u'|')) << "the same reports, in the same order";
+    EXPECT_EQ(raised.first(), describe(ArchiveEngine::Report::Question, 0, "t:\\new"));
+    EXPECT_TRUE(raisedOnTheCallingThread);
+    EXPECT_TRUE(reportedOffTheCallingThread);
+}
+
+// An abort requested while the disk holds the worker mid-entry ends the call as Aborted:
+// at once when the worker comes back, or, when it does not, a grace after the request with
+// the worker left behind; the next call waits for that worker. Nothing of the interrupted
+// entry, or of those after it, ever appears under a name.
+TEST_F(ArchiveEngineTest, AnAbortWhileTheDiskHoldsTheWorkerEndsTheCall) {
+    QByteArray large(3 * 1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator(11).fillRange(reinterpret_cast<quint32*>(large.data()), large.size() / 4);
+    ZipBuilder::Options stored;
+    stored.method = ZipBuilder::Stored;
+    ZipBuilder().addFile("big.bin", large, stored).addFile("b.txt", "b").write(host("big.zip"));
+    struct Case {
+        const char* label;
+        bool keepHeld; // the disk still holds the worker when the grace is over
+    };
+    const Case cases[] = {
+        {"the worker comes back after the request", false},
+        {"the worker is still held a grace after the request", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        QDir(host("out")).removeRecursively();
+        testsupport::TestClock clock;
+        m_engine.setClock(clock.clock());
+        testsupport::WorkerGate gate(
+            [&] {
+                m_engine.setAbort(true);
+                clock.advance(ArchiveEngine::kAbortGraceMs);
+            },
+            c.keepHeld);
+        m_engine.setWorkerHook(gate.at(testsupport::firstProgressPastZero));
+
+        const Events out = extract("t:\\big.zip");
+        EXPECT_EQ(out.result, ArchiveEngine::Aborted);
+        EXPECT_EQ(out.finished, std::vector<int>{ArchiveEngine::Aborted});
+        EXPECT_TRUE(gate.held());
+        EXPECT_FALSE(m_engine.abort());
+        EXPECT_EQ(filesIn(host("out")), QStringList());
+
+        gate.open();
+        m_engine.setWorkerHook({});
+        EXPECT_EQ(extract("t:\\a.zip", "t:\\after").result, ArchiveEngine::Success);
+        EXPECT_EQ(filesIn(host("after")), kWhole);
+        EXPECT_EQ(filesIn(host("out")), QStringList()) << "the interrupted entry was discarded";
+        QDir(host("after")).removeRecursively();
+    }
+    m_engine.setClock(ArchiveEngine::Clock());
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // inside the source tree, never through a link.
 
 #include "form1_fixture.h"
+#include "worker_gate.h"
 
 #include <QLabel>
 
@@ -148,6 +149,54 @@ TEST_F(RunDeletionTest, ALinkToAnArchiveOutsideTheTreeLeavesThatArchiveAlone) {
     EXPECT_TRUE(QFile::exists(outside));
     EXPECT_TRUE(QFileInfo(t + QStringLiteral("/src/w.zip")).isSymLink());
     EXPECT_EQ(status().toStdString(), "Could not remove w.zip: it is a link");
+}
+
+// An archive goes only once what came out of it is on the disk: when the disk cannot
+// confirm that, or the user stops the run while the disk still holds the step up, it stays.
+TEST_F(RunDeletionTest, AnArchiveWhoseContentIsNotConfirmedOnTheDiskIsKept) {
+    struct Case {
+        const char* label;
+        bool abortWhileHeld; // else the disk reports a failure
+        const char* reason;
+        bool runGoesOn;
+    };
+    const Case cases[] = {
+        {"the disk reports a failure", false, "what was extracted could not be written to the disk",
+         true},
+        {"Abort while the disk holds the step up", true,
+         "stopped before what was extracted was on the disk", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        makeArchive(t + QStringLiteral("/src/a.zip"), {"a1.txt"});
+        makeArchive(t + QStringLiteral("/src/b.zip"), {"b1.txt"});
+        start();
+        testsupport::TestClock clock;
+        form->XceedZip1.setClock(clock.clock());
+        testsupport::WorkerGate gate(
+            [&] {
+                form->Command2->click();
+                clock.advance(ArchiveEngine::kAbortGraceMs);
+            },
+            true);
+        if (c.abortWhileHeld)
+            form->XceedZip1.setSyncStep(gate.syncStep(true));
+        else
+            form->XceedZip1.setSyncStep([] { return false; });
+        runDeleting(QStringLiteral("t:\\src"));
+        // Let go, the step left behind ends; the engine's next call waits for it.
+        gate.open();
+        form->XceedZip1.setSyncStep({});
+        form->XceedZip1.syncExtracted();
+
+        EXPECT_TRUE(QFile::exists(t + QStringLiteral("/src/a.zip")));
+        EXPECT_EQ(read(t + QStringLiteral("/src/a1.txt")), "content of a1.txt");
+        EXPECT_EQ(fullLog().mid(0, 2),
+                  (QStringList{QStringLiteral("a.zip Unziped Fine"),
+                               QStringLiteral("    kept a.zip: ") + QLatin1String(c.reason)}));
+        EXPECT_EQ(QFile::exists(t + QStringLiteral("/src/b1.txt")), c.runGoesOn);
+        QDir(t + QStringLiteral("/src")).removeRecursively();
+    }
 }
 
 } // namespace

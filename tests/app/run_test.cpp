@@ -1,4 +1,5 @@
 #include "form1_fixture.h"
+#include "worker_gate.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -426,19 +427,15 @@ TEST_F(RunTest, AbortStopsTheArchiveInProgressAndTheRun) {
     selectSource(QStringLiteral("t:\\src"));
     chooseDestination(QStringLiteral("u:\\dest"));
 
-    // The click waits in the event queue until the progress handler lets events through,
-    // as a user's click during an extraction does.
-    bool clicked = false;
-    QObject::connect(&f.XceedZip1, &ArchiveEngine::progress, &f, [&](qint16 percent) {
-        if (percent > 0 && !clicked) {
-            clicked = true;
-            QMetaObject::invokeMethod(f.Command2, &QPushButton::click, Qt::QueuedConnection);
-            QMetaObject::invokeMethod(f.Command2, &QPushButton::click, Qt::QueuedConnection);
-        }
+    // Pressed twice while the engine's worker is in the middle of the large entry.
+    testsupport::WorkerGate gate([&] {
+        f.Command2->click();
+        f.Command2->click();
     });
+    f.XceedZip1.setWorkerHook(gate.at(testsupport::firstProgressPastZero));
     f.Command1_Click();
 
-    ASSERT_TRUE(clicked);
+    ASSERT_TRUE(gate.held());
     EXPECT_EQ(AbortFlag, -1);
     EXPECT_EQ(logLines(), QStringList{QStringLiteral("big.zip Could not unzip :(")});
     EXPECT_TRUE(filesUnder(u + QStringLiteral("/dest")).isEmpty())
@@ -473,28 +470,103 @@ TEST_F(RunTest, ASecondUnzipPressDuringARunIsIgnored) {
     EXPECT_EQ(f.Todo->count(), 2);
 }
 
+// Closing the window ends the run at once, also while the disk holds the engine's worker:
+// the run does not wait for it past a moment, and what the worker was writing never gets
+// a name.
 TEST_F(RunTest, ClosingTheWindowDuringARunStopsItSilently) {
     makeLargeArchive(t + QStringLiteral("/src/big.zip"));
     makeArchive(t + QStringLiteral("/src/later.zip"), {"later.txt"});
-    Form1& f = start();
-    f.Check4->setChecked(true);
-    selectSource(QStringLiteral("t:\\src"));
-    chooseDestination(QStringLiteral("u:\\dest"));
-    bool closed = false;
-    QObject::connect(&f.XceedZip1, &ArchiveEngine::progress, &f, [&](qint16 percent) {
-        if (percent > 0 && !closed) {
-            closed = true;
-            QMetaObject::invokeMethod(&f, &QWidget::close, Qt::QueuedConnection);
-        }
-    });
-    f.Command1_Click();
+    struct Case {
+        const char* label;
+        bool keepHeld;
+    };
+    const Case cases[] = {
+        {"the worker comes back at once", false},
+        {"the disk still holds the worker", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Form1& f = start();
+        f.Check4->setChecked(true);
+        selectSource(QStringLiteral("t:\\src"));
+        chooseDestination(QStringLiteral("u:\\dest"));
+        testsupport::TestClock clock;
+        f.XceedZip1.setClock(clock.clock());
+        testsupport::WorkerGate gate(
+            [&] {
+                f.close();
+                clock.advance(ArchiveEngine::kAbortGraceMs);
+            },
+            c.keepHeld);
+        f.XceedZip1.setWorkerHook(gate.at(testsupport::firstProgressPastZero));
+        f.Command1_Click();
 
-    ASSERT_TRUE(closed);
-    EXPECT_FALSE(f.isVisible());
-    EXPECT_FALSE(f.isRunning());
-    EXPECT_TRUE(dialogs->messages().empty()) << qPrintable(texts().join(u'|'));
-    EXPECT_TRUE(filesUnder(u + QStringLiteral("/dest")).isEmpty()) << "partial output removed";
-    EXPECT_FALSE(QFile::exists(programHost(QStringLiteral("velmarch.log"))));
+        ASSERT_TRUE(gate.held());
+        EXPECT_FALSE(f.isVisible());
+        EXPECT_FALSE(f.isRunning());
+        EXPECT_TRUE(dialogs->messages().empty()) << qPrintable(texts().join(u'|'));
+        EXPECT_TRUE(filesUnder(u + QStringLiteral("/dest")).isEmpty()) << "no partial output";
+        EXPECT_FALSE(QFile::exists(programHost(QStringLiteral("velmarch.log"))));
+        EXPECT_TRUE(QFile::exists(t + QStringLiteral("/src/later.zip")));
+
+        // Let go, the worker sees the abort and drops the entry; the engine's next call
+        // waits for it.
+        gate.open();
+        f.XceedZip1.setWorkerHook({});
+        f.XceedZip1.syncExtracted();
+        EXPECT_TRUE(filesUnder(u + QStringLiteral("/dest")).isEmpty()) << "no partial output";
+    }
+}
+
+// While the disk holds the run up, the status line says what it waits for, and afterwards
+// what it said before.
+TEST_F(RunTest, TheStatusLineSaysWhatTheRunWaitsForWhileTheDiskHoldsItUp) {
+    struct Case {
+        const char* label;
+        bool syncing; // held in the step before the deletion, else in the middle of a write
+        const char* waiting;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"writing", false, "..::Waiting for the disk to catch up...::..", "..::Unziping Files::.."},
+        {"syncing", true, "..::Waiting for the disk before removing the zip...::..",
+         "Removing file..."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        makeLargeArchive(t + QStringLiteral("/src/big.zip"));
+        Form1& f = start();
+        f.Check1->setChecked(c.syncing);
+        testsupport::TestClock clock;
+        f.XceedZip1.setClock(clock.clock());
+        // Time passes while the worker is held; the window's next look at the clock sees it.
+        testsupport::WorkerGate gate([&] { clock.advance(60'000); }, true);
+        if (c.syncing)
+            f.XceedZip1.setSyncStep(gate.syncStep(true));
+        else
+            f.XceedZip1.setWorkerHook(gate.at(testsupport::firstProgressPastZero));
+        QStringList shown;
+        QObject::connect(&f.XceedZip1, &ArchiveEngine::diskWait, &f,
+                         [&](ArchiveEngine::DiskWait what) {
+                             if (what == ArchiveEngine::DiskWait::None)
+                                 return;
+                             // Read once the window has handled the signal itself.
+                             QMetaObject::invokeMethod(
+                                 &f,
+                                 [&] {
+                                     shown << f.TxtStats->text();
+                                     gate.open();
+                                 },
+                                 Qt::QueuedConnection);
+                         });
+        runInPlace(QStringLiteral("t:\\src"));
+
+        EXPECT_EQ(shown, QStringList{QLatin1String(c.waiting)});
+        EXPECT_EQ(f.TxtStats->text(), QLatin1String(c.after));
+        EXPECT_EQ(logLines(), QStringList{QStringLiteral("big.zip Unziped Fine")});
+        EXPECT_EQ(QFile::exists(t + QStringLiteral("/src/big.zip")), !c.syncing);
+        QDir(t + QStringLiteral("/src")).removeRecursively();
+    }
 }
 
 TEST_F(RunTest, AnAbortPressedBetweenRunsStopsNeitherRun) {
