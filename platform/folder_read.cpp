@@ -157,7 +157,12 @@ bool isDriveRoot(const QString& hostPath) {
     return volume && volume->mountPoint == hostPath;
 }
 
-EntryKind classifyEntry(int dirFd, const char* name, unsigned char type, bool folderAttributes) {
+FileIdentity identityOf(const struct stat& status) {
+    return {std::uint64_t(status.st_dev), std::uint64_t(status.st_ino)};
+}
+
+EntryKind classifyEntry(int dirFd, const char* name, unsigned char type, bool folderAttributes,
+                        FileIdentity* identity) {
     struct stat status {};
     bool known = false;
     if (type == DT_UNKNOWN || (type == DT_DIR && folderAttributes)) {
@@ -165,6 +170,8 @@ EntryKind classifyEntry(int dirFd, const char* name, unsigned char type, bool fo
             return type == DT_DIR ? EntryKind{EntryKind::Folder, AttrNormal, errno} : EntryKind{};
         type = IFTODT(status.st_mode);
         known = true;
+        if (identity)
+            *identity = identityOf(status);
     }
     const int hidden = name[0] == '.' ? AttrHidden : AttrNormal;
     switch (type) {
@@ -240,22 +247,24 @@ void FolderReader::take(int dirFd, const char* raw, unsigned char type, const Re
     const bool patternFirst = type == DT_REG || request.patternForFolders;
     if (patternFirst && !matches(raw, bytes.length, bytes.ascii, decoded))
         return;
-    const EntryKind what = type == DT_REG
-                               ? EntryKind{EntryKind::File}
-                               : classifyEntry(dirFd, raw, type, request.folderAttributes);
+    FileIdentity identity;
+    const EntryKind what =
+        type == DT_REG ? EntryKind{EntryKind::File}
+                       : classifyEntry(dirFd, raw, type, request.folderAttributes, &identity);
     if (what.kind == EntryKind::Skipped || (what.kind == EntryKind::Folder && !request.folders))
         return;
     if (what.kind == EntryKind::File && !patternFirst &&
         !matches(raw, bytes.length, bytes.ascii, decoded))
         return;
     if (bytes.ascii) {
-        entries->push_back({QString::fromLatin1(raw, qsizetype(bytes.length)), QString(), what});
+        entries->push_back(
+            {QString::fromLatin1(raw, qsizetype(bytes.length)), QString(), what, identity});
         return;
     }
     // A name the host cannot spell back from its text could never be opened again.
     if (QFile::encodeName(decoded) != QByteArrayView(raw, qsizetype(bytes.length)))
         return;
-    entries->push_back({decoded, decoded.toUpper(), what});
+    entries->push_back({decoded, decoded.toUpper(), what, identity});
 }
 
 void sortCaseBlind(std::vector<Listed>* entries) {

@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,11 +26,22 @@ struct EntryKind {
     bool operator==(const EntryKind&) const = default;
 };
 
+// Which file an entry is, whatever its name: a folder reached again by another way is known
+// to be the same one by it.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+FileIdentity identityOf(const struct ::stat& status);
+
 // What the entry `name` of the open folder `dirFd` is, given its d_type; DT_UNKNOWN, which
 // some file systems give for everything, makes it ask the file system. A link counts as
 // what it points to and adds AttrReparsePoint; a broken link, a FIFO, a socket or a device
-// is skipped. A folder's attributes are read only when `folderAttributes` asks for them.
-EntryKind classifyEntry(int dirFd, const char* name, unsigned char type, bool folderAttributes);
+// is skipped. A folder's attributes are read only when `folderAttributes` asks for them,
+// and with them its identity, into *identity when given.
+EntryKind classifyEntry(int dirFd, const char* name, unsigned char type, bool folderAttributes,
+                        FileIdentity* identity = nullptr);
 
 // The attribute bits a status gives: directory and read-only.
 int attributesOf(const struct ::stat& status);
@@ -43,6 +55,7 @@ struct Listed {
     QString name;
     QString upper; // the name in upper case where it holds more than ASCII, else empty
     EntryKind what;
+    FileIdentity identity; // a folder's, where its attributes were read
 };
 
 // Which entries a read keeps. Plain files are always wanted, when they match the pattern.

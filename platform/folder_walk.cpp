@@ -10,6 +10,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -23,8 +24,8 @@ constexpr int kOpenToRead = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr int kOpenToPass = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 // Open folders kept besides the start. In breadth-first order the children of one folder
-// come one after the other, and so do those of its neighbours: a few descriptors serve
-// long runs of folders, and an evicted one costs one open from its nearest kept ancestor.
+// come one after the other: a few descriptors serve long runs of folders, and a parent
+// that is no longer open costs one look-up from its nearest kept ancestor.
 constexpr std::size_t kHeldFolders = 16;
 
 // A folder that cannot be opened, in the words the listing uses.
@@ -38,7 +39,7 @@ FsError openError(int hostErrno) {
 
 FolderWalk::FolderWalk(QString start)
     : m_start(std::move(start)), m_reader(std::make_unique<detail::FolderReader>()) {
-    m_nodes.push_back({-1, QByteArray()});
+    m_nodes.push_back({-1, QByteArray(), 0, 0});
 }
 
 FolderWalk::~FolderWalk() {
@@ -90,7 +91,11 @@ FolderState FolderWalk::read(Id folder, const QString& pattern, QStringList* fil
             state = {AttrNormal, fromErrno(entry.what.hostErrno)};
         else
             state.attributes = folderAttributes(folder, entry.name, entry.what.attributes);
-        folders->push_back({std::move(entry.name), std::move(state)});
+        Subfolder& subfolder = folders->emplace_back();
+        subfolder.name = std::move(entry.name);
+        subfolder.state = std::move(state);
+        subfolder.m_device = entry.identity.device;
+        subfolder.m_inode = entry.identity.inode;
     }
     // Kept open for its subfolders, which are opened from it.
     if (folder != 0) {
@@ -103,7 +108,7 @@ FolderState FolderWalk::read(Id folder, const QString& pattern, QStringList* fil
 }
 
 FolderWalk::Id FolderWalk::add(Id parent, const Subfolder& folder) {
-    m_nodes.push_back({parent, QFile::encodeName(folder.name)});
+    m_nodes.push_back({parent, QFile::encodeName(folder.name), folder.m_device, folder.m_inode});
     return Id(m_nodes.size()) - 1;
 }
 
@@ -129,8 +134,7 @@ FolderState FolderWalk::open(Id folder, int* dirFd) {
 }
 
 // An open descriptor of `folder`: the start's, a kept one, or one opened again from the
-// nearest kept ancestor, component by component and never through a link. Returns 0 or
-// the failing open's errno.
+// nearest kept ancestor. Returns 0 or the failing open's errno.
 int FolderWalk::reach(Id folder, int* dirFd) {
     m_chain.clear();
     int base = m_startFd;
@@ -141,15 +145,54 @@ int FolderWalk::reach(Id folder, int* dirFd) {
         }
         m_chain.push_back(at);
     }
-    for (auto at = m_chain.rbegin(); at != m_chain.rend(); ++at) {
-        const int opened =
-            ::openat(base, m_nodes.at(std::size_t(*at)).name.constData(), kOpenToPass);
-        if (opened < 0)
-            return errno;
-        hold(*at, opened);
-        base = opened;
+    if (m_chain.empty()) {
+        *dirFd = base;
+        return 0;
     }
-    *dirFd = base;
+    int opened = -1;
+    if (m_chain.size() > 1) {
+        // One look-up for the whole way down. The kernel follows a link that has taken the
+        // place of a folder on the way; the folder it arrives at then is another one, and
+        // the way is taken again step by step.
+        m_way.clear();
+        for (auto at = m_chain.rbegin(); at != m_chain.rend(); ++at)
+            m_way.append(m_nodes.at(std::size_t(*at)).name).append('/');
+        m_way.chop(1);
+        opened = ::openat(base, m_way.constData(), kOpenToPass);
+        const Node& node = m_nodes.at(std::size_t(folder));
+        struct stat status {};
+        if (opened >= 0 &&
+            (::fstat(opened, &status) != 0 ||
+             detail::identityOf(status) != detail::FileIdentity{node.device, node.inode})) {
+            ::close(opened);
+            opened = -1;
+        }
+    }
+    if (opened < 0) {
+        if (const int failure = stepDown(base, qsizetype(m_chain.size()), &opened))
+            return failure;
+    }
+    hold(folder, opened);
+    *dirFd = opened;
+    return 0;
+}
+
+// Opens the last `steps` folders of the chain from `base` one component at a time, each
+// refusing a link; the folders between stay open only for the next step.
+int FolderWalk::stepDown(int base, qsizetype steps, int* dirFd) {
+    int from = base;
+    for (qsizetype step = steps - 1; step >= 0; --step) {
+        const Id at = m_chain.at(std::size_t(step));
+        const int opened =
+            ::openat(from, m_nodes.at(std::size_t(at)).name.constData(), kOpenToPass);
+        const int failure = errno;
+        if (from != base)
+            ::close(from);
+        if (opened < 0)
+            return failure;
+        from = opened;
+    }
+    *dirFd = from;
     return 0;
 }
 

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -36,9 +37,16 @@ public:
     // Folders are numbered in the order they join the walk; the start is folder 0.
     using Id = qsizetype;
 
-    struct Subfolder {
+    class Subfolder {
+    public:
         QString name;
         FolderState state;
+
+    private:
+        friend class FolderWalk;
+        // The host's numbers of the folder, by which the walk knows it again.
+        std::uint64_t m_device = 0;
+        std::uint64_t m_inode = 0;
     };
 
     // A walk from a folder given as a DOS path, resolved once, when folder 0 is read.
@@ -62,10 +70,13 @@ private:
     struct Node {
         Id parent;
         QByteArray name; // as the host spells it
+        std::uint64_t device;
+        std::uint64_t inode;
     };
 
     FolderState open(Id folder, int* dirFd);
     int reach(Id folder, int* dirFd);
+    int stepDown(int base, qsizetype steps, int* dirFd);
     int held(Id folder);
     void hold(Id folder, int dirFd);
     int folderAttributes(Id parent, const QString& name, int attributes);
@@ -79,6 +90,7 @@ private:
     // Open folders besides the start, least recently used first.
     std::vector<std::pair<Id, int>> m_held;
     std::vector<Id> m_chain;
+    QByteArray m_way;
     std::unique_ptr<detail::FolderReader> m_reader;
     std::vector<detail::Listed> m_entries;
 };

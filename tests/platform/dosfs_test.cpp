@@ -396,56 +396,85 @@ int highestDescriptor() {
     return highest;
 }
 
-// Breadth first through chains deeper and, side by side, wider than the descriptors the
-// walk keeps, with few descriptors to spare: each folder is reached again from what is
-// still open, and every one is read with its own file.
-TEST(FolderWalkTest, ReachesEveryFolderOfADeepWideTreeWithFewDescriptors) {
-    constexpr int kChains = 24;
-    constexpr int kDepth = 40;
-    TestDrives drives;
-    const QString t = drives.addDrive('t');
-    for (int chain = 0; chain < kChains; ++chain) {
-        QString path = t + QStringLiteral("/c%1").arg(chain);
-        for (int level = 0; level < kDepth; ++level) {
-            path += QStringLiteral("/l%1").arg(level);
-            writeFile(path + QStringLiteral("/%1-%2.zip").arg(chain).arg(level));
-        }
-    }
-    drives.install();
+// Chains of folders side by side, more of them and deeper than the descriptors a walk
+// keeps: t:\c7\l0\l1... Folder lN of chain 7 holds the file "7-N.zip". Walked breadth
+// first as the search walks, each plain subfolder queued.
+class FolderWalkTest : public ::testing::Test {
+protected:
+    static constexpr int kChains = 24;
+    static constexpr int kDepth = 40;
 
-    rlimit limits{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limits), 0);
-    const rlimit scarce{rlim_t(highestDescriptor() + 1 + 24), limits.rlim_max};
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &scarce), 0);
+    void SetUp() override {
+        t = drives.addDrive('t');
+        for (int chain = 0; chain < kChains; ++chain) {
+            QString path = t + QStringLiteral("/c%1").arg(chain);
+            for (int level = 0; level < kDepth; ++level) {
+                path += QStringLiteral("/l%1").arg(level);
+                writeFile(path + QStringLiteral("/%1-%2.zip").arg(chain).arg(level));
+            }
+        }
+        drives.install();
+    }
+
     struct Queued {
         FolderWalk::Id id;
         int chain, level; // the root is level -2, "c7" is chain 7 at level -1
     };
-    std::vector<Queued> queue{{0, -1, -2}};
-    int read = 0;
-    {
-        FolderWalk walk(QStringLiteral("t:\\"));
-        std::vector<FolderWalk::Subfolder> folders;
-        for (std::size_t next = 0; next < queue.size(); ++next) {
-            const Queued folder = queue[next];
-            QStringList files;
-            if (!walk.read(folder.id, QStringLiteral("*.zip"), &files, &folders).plain())
-                break;
-            const QStringList expected =
-                folder.level < 0
-                    ? QStringList()
-                    : QStringList{QStringLiteral("%1-%2.zip").arg(folder.chain).arg(folder.level)};
-            if (files != expected)
-                break;
-            ++read;
-            for (const FolderWalk::Subfolder& sub : folders) {
-                const int chain = folder.level == -2 ? sub.name.mid(1).toInt() : folder.chain;
-                queue.push_back({walk.add(folder.id, sub), chain, folder.level + 1});
-            }
+    // Reads the next folder of the queue; false when it could not be read or did not hold
+    // its one file.
+    bool readNext() {
+        const Queued folder = queue.at(next++);
+        QStringList files;
+        lastState = walk.read(folder.id, QStringLiteral("*.zip"), &files, &folders);
+        if (!lastState.plain())
+            return false;
+        for (const FolderWalk::Subfolder& sub : folders) {
+            const int chain = folder.level == -2 ? sub.name.mid(1).toInt() : folder.chain;
+            queue.push_back({walk.add(folder.id, sub), chain, folder.level + 1});
         }
+        if (folder.level < 0)
+            return files.isEmpty();
+        return files ==
+               QStringList{QStringLiteral("%1-%2.zip").arg(folder.chain).arg(folder.level)};
     }
+
+    TestDrives drives;
+    QString t;
+    FolderWalk walk{QStringLiteral("t:\\")};
+    std::vector<Queued> queue{{0, -1, -2}};
+    std::size_t next = 0;
+    FolderState lastState;
+    std::vector<FolderWalk::Subfolder> folders;
+};
+
+// With few descriptors to spare, each folder is reached again from what is still open, and
+// every one is read with its own file.
+TEST_F(FolderWalkTest, ReachesEveryFolderWithFewDescriptors) {
+    rlimit limits{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limits), 0);
+    const rlimit scarce{rlim_t(highestDescriptor() + 1 + 24), limits.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &scarce), 0);
+    int read = 0;
+    while (next < queue.size() && readNext())
+        ++read;
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limits), 0);
     EXPECT_EQ(read, 1 + kChains * (kDepth + 1));
+}
+
+// A folder on the way down that has become a link to a look-alike is not gone through,
+// however many levels the walk takes in one look-up.
+TEST_F(FolderWalkTest, NeverReachesAFolderThroughALink) {
+    // Up to the first folder of chain 0 at level 2, whose ancestors are no longer open.
+    while (!(queue.at(next).chain == 0 && queue.at(next).level == 2))
+        ASSERT_TRUE(readNext());
+    const QString l0 = t + QStringLiteral("/c0/l0");
+    ASSERT_TRUE(QDir().rename(l0, t + QStringLiteral("/moved")));
+    QDir().mkpath(t + QStringLiteral("/copy/l1/l2"));
+    writeFile(t + QStringLiteral("/copy/l1/l2/copy.zip"));
+    ASSERT_TRUE(QFile::link(t + QStringLiteral("/copy"), l0));
+
+    EXPECT_FALSE(readNext());
+    EXPECT_EQ(lastState.error.number, ErrPathNotFound);
 }
 
 TEST(DosFsErrors, HostErrorsMapToRuntimeNumbers) {
