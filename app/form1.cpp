@@ -11,6 +11,7 @@
 #include "windows/program_icon.h"
 #include "windows/twips_layout.h"
 
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -21,11 +22,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
-#include <QStyle>
 
 #include <memory>
 
 namespace {
+
+// The client area the layout was drawn for, in twips.
+constexpr QSize kClientSize(5040, 5280);
 
 template <typename Label = QLabel>
 QLabel* makeLabel(const QString& text, QWidget* parent, int l, int t, int w, int h,
@@ -42,12 +45,6 @@ QCheckBox* makeCheck(const QString& text, QWidget* parent, int l, int t, int w, 
     auto* check = new QCheckBox(text, parent);
     check->setChecked(checked);
     layout::place(check, l, t, w, h);
-    layout::keepIndicatorInRow(check);
-    // A box lower than the style's indicator would cut the indicator's lower edge off;
-    // the rows leave a few pixels between them for it.
-    const int indicator = check->style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, check);
-    if (check->height() < indicator + 2)
-        check->resize(check->width(), indicator + 2);
     return check;
 }
 
@@ -91,14 +88,26 @@ void describeControls(Form1& f) {
     f.Command2->setAccessibleDescription(QStringLiteral("Stops the run (Escape)"));
 }
 
+// Qt reads a top-level widget of no better-known kind as a client area, which screen
+// readers on Linux hear as a filler; the main window is a window.
+QAccessibleInterface* readAsWindow(const QString& className, QObject* object) {
+    if (className == QLatin1String("Form1") && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    return nullptr;
+}
+
 } // namespace
 
 Form1::Form1(QWidget* parent) : QWidget(parent) {
+    static const bool readsAsWindow = [] {
+        QAccessible::installFactory(readAsWindow);
+        return true;
+    }();
+    (void)readsAsWindow;
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     setWindowIcon(programIcon());
-    setFixedSize(platform::twips(0, 0, 5040, 5280).size());
 
     Command1 = new QPushButton(QStringLiteral("Unzip"), this);
     layout::place(Command1, 3750, 4950, 1215, 255);
@@ -129,25 +138,28 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     F2->hide();
 
     // txtDesc covers the end of Check3's box, so its caption must fit in front of it.
-    layout::useOneFont(this, {{Command1},
-                              {TxtStats},
-                              {F1},
-                              {F2},
-                              {Check1},
-                              {Check2},
-                              {TxtSel},
-                              {Label3},
-                              {Check3, txtDesc->x() - Check3->x()},
-                              {txtDesc},
-                              {Check4},
-                              {Label1},
-                              {TxtFile},
-                              {Label2[0]},
-                              {Label2[1]},
-                              {Label2[2]},
-                              {Label2[3]},
-                              {TxtSkip},
-                              {Command2}});
+    const int check3Room = layout::twipsBox(txtDesc).left() - layout::twipsBox(Check3).left();
+    layout::scaleToFont(this, kClientSize,
+                        {{Command1},
+                         {TxtStats},
+                         {F1},
+                         {F2},
+                         {Check1},
+                         {Check2},
+                         {TxtSel},
+                         {Label3},
+                         {Check3, check3Room},
+                         {txtDesc},
+                         {Check4},
+                         {Label1},
+                         {TxtFile},
+                         {Label2[0]},
+                         {Label2[1]},
+                         {Label2[2]},
+                         {Label2[3]},
+                         {TxtSkip},
+                         {Command2}});
+    setFixedSize(layout::pixels(this, QRect(QPoint(), kClientSize)).size());
     describeControls(*this);
 
     // Qt presses a focused button on Enter only in dialogs; this window is not one.

@@ -21,7 +21,6 @@ namespace {
 
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kDepthRole = Qt::UserRole + 1;
-constexpr int kIndentPixels = 12;
 
 bool isDriveLetter(QChar c) {
     return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
@@ -41,15 +40,35 @@ QString joinDos(const QString& dir, const QString& name) {
     return dir.endsWith(QLatin1Char('\\')) ? dir + name : dir + QLatin1Char('\\') + name;
 }
 
-// Indents each entry by its depth in the tree, so ancestors read as a path from the root.
+// Indents each entry by its depth in the tree, so ancestors read as a path from the root,
+// by three quarters of an icon a level, so the steps grow with the icons. Frames the entry
+// that has the keyboard focus in the colour of its text: the style's own focus frame is
+// drawn in the colour of the selection, which the entry with the focus always has here.
 class DepthDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (!(option.state & QStyle::State_HasFocus))
+            return;
+        QStyleOptionViewItem entry = option;
+        initStyleOption(&entry, index);
+        painter->save();
+        painter->setPen(entry.palette.color(
+            (entry.state & QStyle::State_Selected) ? QPalette::HighlightedText : QPalette::Text));
+        painter->setBrush(Qt::NoBrush);
+        // A pixel inside the entry, so that the selection's colour shows around it.
+        painter->drawRect(entry.rect.adjusted(1, 1, -2, -2));
+        painter->restore();
+    }
+
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
-        option->rect.adjust(index.data(kDepthRole).toInt() * kIndentPixels, 0, 0, 0);
+        option->rect.adjust(index.data(kDepthRole).toInt() * option->decorationSize.width() * 3 / 4,
+                            0, 0, 0);
     }
 };
 
@@ -135,6 +154,17 @@ FsError DirListBox::setPath(const QString& path) {
     if (changed)
         emit Change();
     return FsError::none();
+}
+
+void DirListBox::changeEvent(QEvent* event) {
+    QListWidget::changeEvent(event);
+    // Folder icons as tall as a line of text, where the text is taller than the style's
+    // small icons.
+    if (event->type() == QEvent::FontChange) {
+        const int side = std::max(style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this),
+                                  fontMetrics().height());
+        setIconSize(QSize(side, side));
+    }
 }
 
 void DirListBox::mousePressEvent(QMouseEvent* event) {

@@ -1,7 +1,6 @@
 #pragma once
 
-// The old drive list, directory list and file list controls as small Qt widgets, and the
-// twips geometry that window layouts are given in.
+// The old drive list, directory list and file list controls as small Qt widgets.
 
 #include "platform/dosfs.h"
 
@@ -9,21 +8,10 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
-#include <QRect>
 #include <QString>
 #include <QStringList>
 
 namespace platform {
-
-// Layouts are given in twips; 15 twips make one logical pixel.
-constexpr int kTwipsPerPixel = 15;
-inline QRect twips(int left, int top, int width, int height) {
-    return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-                 height / kTwipsPerPixel);
-}
-inline int toTwips(int pixels) {
-    return pixels * kTwipsPerPixel;
-}
 
 // Drive list: one item per drive ("c: [/]"), on the current drive at creation.
 class DriveListBox : public QComboBox {
@@ -59,6 +47,7 @@ signals:
     void MouseDown();
 
 protected:
+    void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 

@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
@@ -25,20 +26,27 @@ QtDialogs& qtDialogs() {
     return instance;
 }
 
-QMessageBox::Icon messageIconOf(MsgBoxIcon icon) {
+// The icon Qt shows for a style's icon, and what it means for a screen reader, which
+// otherwise hears a picture.
+struct ShownIcon {
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    const char* meaning = "";
+};
+
+ShownIcon shownIcon(MsgBoxIcon icon) {
     switch (icon) {
     case MsgBoxIcon::Critical:
-        return QMessageBox::Critical;
+        return {QMessageBox::Critical, "Error"};
     case MsgBoxIcon::Question:
-        return QMessageBox::Question;
+        return {QMessageBox::Question, "Question"};
     case MsgBoxIcon::Exclamation:
-        return QMessageBox::Warning;
+        return {QMessageBox::Warning, "Warning"};
     case MsgBoxIcon::Information:
-        return QMessageBox::Information;
+        return {QMessageBox::Information, "Information"};
     case MsgBoxIcon::None:
         break;
     }
-    return QMessageBox::NoIcon;
+    return {};
 }
 
 QMessageBox::StandardButton standardButtonFor(int answer) {
@@ -130,11 +138,19 @@ void DoEvents() {
 
 int QtDialogs::msgBox(const QString& prompt, int buttons, const QString& title) {
     const MsgBoxShape shape = msgBoxShape(buttons);
-    QMessageBox box(QApplication::activeWindow());
+    QWidget* parent = QApplication::activeWindow();
+    QMessageBox box(parent);
+    // A window takes the desktop's font unless its screen is too small for its layout at
+    // that size; the box then speaks in the window's smaller size rather than a second one.
+    if (parent != nullptr)
+        box.setFont(parent->font());
     box.setWindowTitle(shownTitle(title));
     box.setText(prompt);
     box.setWindowIcon(QApplication::windowIcon());
-    box.setIcon(messageIconOf(shape.icon));
+    const ShownIcon icon = shownIcon(shape.icon);
+    box.setIcon(icon.icon);
+    if (auto* picture = box.findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label")))
+        picture->setAccessibleName(QString::fromLatin1(icon.meaning));
     QMessageBox::StandardButtons standard;
     for (int answer : shape.answers)
         standard |= standardButtonFor(answer);

@@ -1,6 +1,5 @@
 #include "windows/frm_about.h"
 
-#include "platform/controls.h"
 #include "windows/program_icon.h"
 #include "windows/twips_layout.h"
 
@@ -10,6 +9,9 @@
 #include <QShowEvent>
 
 namespace {
+
+// The client area the layout was drawn for, in twips.
+constexpr QSize kDesignSize(6120, 3330);
 
 const QColor kPurple(64, 0, 64);
 const QColor kYellow(255, 255, 0);
@@ -53,7 +55,7 @@ FrmAbout::FrmAbout(QWidget* parent) : QDialog(parent) {
     setWindowIcon(programIcon());
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     colour(this, kWhite);
-    resize(platform::twips(0, 0, 6120, 3330).size());
+    resize(layout::pixels(this, QRect(QPoint(), kDesignSize)).size());
 
     Frame = new QGroupBox(QStringLiteral("About Velmarch"), this);
     colour(Frame, kYellow);
@@ -116,7 +118,8 @@ void FrmAbout::showEvent(QShowEvent* event) {
     for (QLabel* caption : Frame->findChildren<QLabel*>())
         if (caption != Image1)
             captions.append({caption});
-    layout::useOneFont(this, captions);
+    layout::scaleToFont(this, kDesignSize, captions);
+    resize(layout::pixels(this, QRect(QPoint(), kDesignSize)).size());
     Image1->setPixmap(programLogo(Image1->size(), devicePixelRatioF()));
     QDialog::showEvent(event);
 }

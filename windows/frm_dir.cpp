@@ -13,12 +13,18 @@
 
 #include <algorithm>
 
+namespace {
+
+// The client area the layout was drawn for, in twips.
+constexpr QSize kDesignSize(8160, 1905);
+
+} // namespace
+
 FrmDir::FrmDir(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Select a directory?"));
     setWindowIcon(programIcon());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
-    resize(platform::twips(0, 0, 8160, 1905).size());
 
     Drive1 = new platform::DriveListBox(this);
     // On Linux a combo box is named by its value; what it is for goes in its description.
@@ -55,7 +61,9 @@ FrmDir::FrmDir(QWidget* parent) : QDialog(parent) {
     platform::pressOnEnter(Command2);
     connect(txtPath, &QLineEdit::returnPressed, Command1, &QPushButton::click);
 
-    layout::useOneFont(this, {{Label1}, {txtPath}, {Command1}, {Command2}});
+    // The path box's text is not known yet: its height must hold the font.
+    layout::scaleToFont(this, kDesignSize, {{Label1}, {txtPath}, {Command1}, {Command2}});
+    resize(layout::pixels(this, QRect(QPoint(), kDesignSize)).size());
 
     setTabOrder(Drive1, FileDir1);
     setTabOrder(FileDir1, Command1);
@@ -84,9 +92,10 @@ void FrmDir::Form_Resize() {
     // The rule leaves room below the path box for a frame as tall as the one the layout was
     // drawn for; a thinner frame would push the bottom row past the window's edge, so the
     // outer height the rule sees is never more than the row still fits in.
-    const int fits = platform::toTwips(height()) + layout::twipsBox(Command2).height() + 400 -
+    const int fits = layout::toTwips(this, height()) + layout::twipsBox(Command2).height() + 400 -
                      layout::twipsBox(FileDir1).top();
-    layoutFor(platform::toTwips(outer.width()), std::min(platform::toTwips(outer.height()), fits));
+    layoutFor(layout::toTwips(this, outer.width()),
+              std::min(layout::toTwips(this, outer.height()), fits));
 }
 
 void FrmDir::layoutFor(int W, int H) {

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTest>
 #include <QToolTip>
 
 #include <gtest/gtest.h>
@@ -180,6 +181,35 @@ TEST_F(Controls, DirListOpensTheHighlightedEntryOnEnterOrSpace) {
         QCoreApplication::sendEvent(&list, &press);
         EXPECT_EQ(list.path(), QString::fromUtf8(c.path)) << c.key << " " << c.modifiers;
     }
+}
+
+// A keyboard user sees where Enter will go: the entry that has the focus is framed, in the
+// colour of the text on it, when the list has the keyboard focus, and only then.
+TEST_F(Controls, DirListFramesItsCurrentEntryWhileItHasTheFocus) {
+    QWidget window;
+    auto* list = new DirListBox(&window);
+    auto* other = new QPushButton(QStringLiteral("elsewhere"), &window);
+    list->setGeometry(0, 0, 200, 120);
+    other->setGeometry(0, 130, 200, 30);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const QRect entry = list->visualItemRect(list->currentItem());
+    const QColor frame = list->palette().color(QPalette::HighlightedText);
+    // The top of the entry's outline, one pixel inside its edge, right of the icon and
+    // the text.
+    auto framedPixels = [&] {
+        const QImage shot = list->viewport()->grab().toImage();
+        int framed = 0;
+        const int y = entry.top() + 1;
+        for (int x = entry.center().x(); x < entry.right(); ++x)
+            framed += shot.pixelColor(x, y) == frame;
+        return framed;
+    };
+    list->setFocus(Qt::TabFocusReason);
+    EXPECT_GT(framedPixels(), entry.width() / 6) << "focused";
+    other->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(framedPixels(), 0) << "focus elsewhere";
 }
 
 TEST_F(Controls, DirListTooltipCoversItsEntries) {

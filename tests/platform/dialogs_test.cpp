@@ -3,12 +3,15 @@
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_dialogs.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -204,6 +207,45 @@ TEST_F(Dialogs, QtMessageBoxShowsTheStyleAndReturnsTheButtonPressed) {
         box->close();
     });
     EXPECT_EQ(qt.msgBox(QStringLiteral("Create it?"), vbYesNo, QString()), vbNo);
+}
+
+// What a screen reader hears for the icon, and the size of the text beside it: the size of
+// the window it came from, which is smaller than the desktop's only where the window had
+// to shrink to fit its screen.
+TEST_F(Dialogs, QtMessageBoxIconsSayWhatTheyMeanInTheWindowsFont) {
+    QWidget window;
+    QFont small = window.font();
+    small.setPointSizeF(small.pointSizeF() - 2);
+    window.setFont(small);
+    window.show();
+    struct Case {
+        int buttons;
+        const char* heard;
+    };
+    const Case cases[] = {{vbCritical, "Error"},
+                          {vbYesNo | vbQuestion, "Question"},
+                          {vbExclamation, "Warning"},
+                          {vbInformation, "Information"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.heard);
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        QString heard;
+        qreal points = 0;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            auto* icon = box->findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label"));
+            ASSERT_NE(icon, nullptr);
+            heard = QAccessible::queryAccessibleInterface(icon)->text(QAccessible::Name);
+            points =
+                box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))->font().pointSizeF();
+            box->close();
+        });
+        QtDialogs().msgBox(QStringLiteral("text"), c.buttons, QString());
+        EXPECT_EQ(heard, QString::fromUtf8(c.heard));
+        EXPECT_EQ(points, small.pointSizeF());
+    }
 }
 
 TEST_F(Dialogs, QtShowModalReturnsWhenTheWindowCloses) {

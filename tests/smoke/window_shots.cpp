@@ -86,7 +86,7 @@ void show(QWidget* window) {
 }
 
 int layoutHeight(const QWidget* w) {
-    return layout::twipsBox(w).height() / platform::kTwipsPerPixel;
+    return layout::pixels(w, layout::twipsBox(w)).height();
 }
 
 // What a user would find cut off in `window`, one line each; checked from what each
@@ -177,12 +177,13 @@ QStringList chooserFrameProblems(FrmDir& chooser, const QString& shot) {
     }
     // The rule, unless the bottom row would then leave the window.
     const auto expectedList = [&] {
-        const int rule = (platform::toTwips(outerHeight()) - 1195) / platform::kTwipsPerPixel;
+        const int scale = layout::twipsPerPixel(&chooser);
+        const int rule = (layout::toTwips(&chooser, outerHeight()) - 1195) / scale;
         const int room =
-            (platform::toTwips(chooser.height()) - layout::twipsBox(chooser.FileDir1).top() -
-             layout::twipsBox(chooser.Label1).height() -
+            (layout::toTwips(&chooser, chooser.height()) -
+             layout::twipsBox(chooser.FileDir1).top() - layout::twipsBox(chooser.Label1).height() -
              layout::twipsBox(chooser.txtPath).height()) /
-            platform::kTwipsPerPixel;
+            scale;
         return std::min(rule, room);
     };
     // The layout follows the window manager's word, from the event loop.
@@ -266,9 +267,15 @@ int fonts(const QString& outDir, const QStringList& pointSizes) {
         show(&about);
         problems << clippedCaptions(&about);
         save(&about, outDir + QStringLiteral("/about-") + tag + QStringLiteral(".png"));
-        err << tag << ": main " << form.font().pointSizeF() << " pt, chooser "
-            << chooser.font().pointSizeF() << " pt, about " << about.font().pointSizeF() << " pt"
-            << Qt::endl;
+        const auto described = [](const QWidget& window) {
+            return QStringLiteral("%1x%2 px at %3 twips/px, %4 pt")
+                .arg(window.width())
+                .arg(window.height())
+                .arg(layout::twipsPerPixel(&window))
+                .arg(window.font().pointSizeF());
+        };
+        err << tag << ": main " << described(form) << "; chooser " << described(chooser)
+            << "; about " << described(about) << Qt::endl;
     }
     platform::installDialogs(nullptr);
     for (const QString& problem : problems)

@@ -18,11 +18,10 @@ TEST(FrmAbout, ShowsTheVersionItIsGiven) {
     about.TxtVersion->setText(QStringLiteral("Velmarch v1.1"));
     about.show();
     EXPECT_EQ(about.TxtVersion->text(), QStringLiteral("Velmarch v1.1"));
-    // The version fits its small box once shown, at whatever font size that takes.
+    // The version fits its small box once shown: the layout grows with it where it must.
     EXPECT_LE(about.TxtVersion->sizeHint().width(), about.TxtVersion->width());
     EXPECT_FALSE(about.windowIcon().isNull());
     ASSERT_FALSE(about.Image1->pixmap().isNull());
-    EXPECT_EQ(about.Image1->pixmap().deviceIndependentSize().toSize(), QSize(192, 180));
 }
 
 TEST(FrmAbout, OkAndTheCloseBoxBothCloseIt) {

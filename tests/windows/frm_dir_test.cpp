@@ -225,9 +225,10 @@ TEST_F(FrmDirTest, ResizingTheWindowAppliesTheRule) {
     const QRect path = layout::twipsBox(chooser.txtPath);
     chooser.resize(chooser.width() + 40, chooser.height() + 20);
     QCoreApplication::processEvents();
-    EXPECT_EQ(layout::twipsBox(chooser.FileDir1).height(), list.height() + 300);
-    EXPECT_EQ(layout::twipsBox(chooser.FileDir1).width(), list.width() + 600);
-    EXPECT_EQ(layout::twipsBox(chooser.txtPath).top(), path.top() + 300);
+    const int scale = layout::twipsPerPixel(&chooser);
+    EXPECT_EQ(layout::twipsBox(chooser.FileDir1).height(), list.height() + 20 * scale);
+    EXPECT_EQ(layout::twipsBox(chooser.FileDir1).width(), list.width() + 40 * scale);
+    EXPECT_EQ(layout::twipsBox(chooser.txtPath).top(), path.top() + 20 * scale);
 }
 
 TEST_F(FrmDirTest, AWindowSmallerThanItsFixedPartsKeepsNoNegativeSize) {
