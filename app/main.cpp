@@ -5,11 +5,7 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Velmarch"));
-    // Ties the windows to the installed launcher entry, so the desktop shows its icon
-    // and name for them.
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Velmarch"));
-    QApplication::setWindowIcon(programIcon());
+    identifyProgram();
 
     Form1 form;
     form.Form_Load();

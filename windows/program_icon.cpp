@@ -1,5 +1,6 @@
 #include "windows/program_icon.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -42,4 +43,10 @@ QIcon programIcon() {
 
 QPixmap programLogo(QSize size, qreal devicePixelRatio) {
     return render(QStringLiteral(":/velmarch_logo.svg"), size, devicePixelRatio);
+}
+
+void identifyProgram() {
+    QGuiApplication::setApplicationName(QStringLiteral("Velmarch"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Velmarch"));
+    QGuiApplication::setWindowIcon(programIcon());
 }

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Starts the real program on an X server: the about window must come first and alone,
-# then the main window, and closing the main window must end the program.
+# then the main window, whose class must be the one the desktop entry names, so that docks
+# group it under its launcher; closing the main window must end the program.
+#   smoke.sh PROGRAM XWIN DESKTOP_ENTRY
 set -euo pipefail
 program=$1
 xwin=$2
+entry=$3
 workdir=$(mktemp -d)
 trap 'kill "$pid" 2>/dev/null || true; rm -rf "$workdir"' EXIT
 
@@ -23,6 +26,10 @@ if "$xwin" mapped "Velmarch v1.1"; then
 fi
 "$xwin" close "About Velmarch" || fail "could not close the about window"
 "$xwin" wait "Velmarch v1.1" 30 || fail "the main window did not appear after the about window"
+wanted=$(sed -n 's/^StartupWMClass=//p' "$entry")
+class=$("$xwin" class "Velmarch v1.1") || fail "the main window has no class"
+[[ -n $wanted && $class == "$wanted" ]] ||
+    fail "the main window's class is \"$class\", the desktop entry's \"$wanted\""
 "$xwin" close "Velmarch v1.1" || fail "could not close the main window"
 for _ in $(seq 1 100); do
     if ! kill -0 "$pid" 2>/dev/null; then

@@ -1,10 +1,12 @@
 // A tiny X11 client for the smoke tests: waits for a top-level window by title, tells
-// whether one is mapped, asks a window to close the way a window manager's close box
+// whether one is mapped, prints its class (the name docks group windows by), asks a window
+// to close the way a window manager's close box
 // does (WM_DELETE_WINDOW), so the program's own closing logic runs, and waits for a
 // window manager to take the screen.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <chrono>
 #include <cstdio>
@@ -97,9 +99,20 @@ bool windowManagerRunning(Display* display) {
     return found;
 }
 
+// The class half of the window's WM_CLASS; empty when it has none.
+std::string windowClass(Display* display, Window window) {
+    XClassHint hint{};
+    if (!XGetClassHint(display, window, &hint))
+        return {};
+    std::string result = hint.res_class != nullptr ? hint.res_class : "";
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+    return result;
+}
+
 int usage() {
     std::fprintf(stderr, "usage: xwin wait TITLE SECONDS | xwin mapped TITLE | xwin close TITLE"
-                         " | xwin wm - SECONDS\n");
+                         " | xwin class TITLE | xwin wm - SECONDS\n");
     return 2;
 }
 
@@ -139,6 +152,12 @@ int main(int argc, char** argv) {
         }
     } else if (command == "mapped") {
         status = findWindow(display, title) != 0 ? 0 : 1;
+    } else if (command == "class") {
+        Window window = findWindow(display, title);
+        if (window != 0) {
+            std::printf("%s\n", windowClass(display, window).c_str());
+            status = 0;
+        }
     } else if (command == "close") {
         Window window = findWindow(display, title);
         if (window != 0) {
