@@ -21,11 +21,14 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QStyleOption>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -217,6 +220,57 @@ TEST_F(WindowLayout, AFontThatFitsTheDrawnLayoutKeepsItsPixels) {
     about.show();
     EXPECT_EQ(about.size(), QSize(408, 222));
     EXPECT_EQ(about.Image1->pixmap().deviceIndependentSize().toSize(), QSize(192, 180));
+}
+
+// WCAG's contrast ratio of two colours: 1 for the same, 21 for black on white.
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a) + 0.05;
+    const double lb = luminance(b) + 0.05;
+    return std::max(la, lb) / std::min(la, lb);
+}
+
+// The strongest contrast with `background` of any pixel of `area` in `control` as drawn.
+double strongestContrast(QWidget* control, const QRect& area, const QColor& background) {
+    const QImage shot = control->grab().toImage();
+    double strongest = 1;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            strongest = std::max(strongest, contrast(shot.pixelColor(x, y), background));
+    return strongest;
+}
+
+// On a dark palette as GTK's dark themes give it (a base barely darker than the window),
+// an unchecked box and an empty text box still show their outline: at least the 3 to 1
+// that WCAG asks of a control's boundary.
+TEST_F(WindowLayout, UncheckedBoxesAndEmptyTextBoxesStandOutOnADarkPalette) {
+    const QPalette before = QApplication::palette();
+    QPalette dark = before;
+    dark.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::Base, QColor(0x2d, 0x2d, 0x2d));
+    dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+    for (QPalette::ColorRole text : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(text, QColor(0xee, 0xee, 0xec));
+    QApplication::setPalette(dark);
+    {
+        auto form = mainWindow();
+        ASSERT_FALSE(form->Check3->isChecked());
+        ASSERT_TRUE(form->txtDesc->text().isEmpty());
+        const QColor window = dark.color(QPalette::Window);
+        QStyleOptionButton option;
+        option.initFrom(form->Check3);
+        const QRect indicator = form->Check3->style()->subElementRect(QStyle::SE_CheckBoxIndicator,
+                                                                      &option, form->Check3);
+        EXPECT_GE(strongestContrast(form->Check3, indicator, window), 3.0);
+        EXPECT_GE(strongestContrast(form->txtDesc, form->txtDesc->rect(), window), 3.0);
+    }
+    QApplication::setPalette(before);
 }
 
 // A screen too small for the windows at the desktop's font: the layout shrinks to fit it
