@@ -19,9 +19,13 @@
 
 namespace {
 
-// How often a waiting call looks at the clock when no report wakes it.
-constexpr int kTickMs = 25;
-// Entry reports are raised in batches: the tick picks them up, or this many wake the call.
+// How often a waiting call raises the reports that came and looks at the clock: progress
+// reaches the window at least this often, and the window repaints no more often for it
+// (each repaint of the status panel costs about a millisecond of a core the engine could
+// use). After an abort request the call looks more often, to end within its grace.
+constexpr int kTickMs = 80;
+constexpr int kAbortTickMs = 20;
+// This many reports waiting wake the call before its tick.
 constexpr std::size_t kWakeBatch = 256;
 // Reports not raised yet, at most: past it the worker waits, so a window held elsewhere (a
 // modal dialog) does not pile up one report per entry.
@@ -50,7 +54,8 @@ struct ArchiveEngine::Job {
     std::function<void(const Report&)> hook;
     Clock clock;
     bool wantsEntries = true;
-    QObject* owner = nullptr; // woken while the job is not abandoned, which it outlives
+    std::atomic<qint64> lastReport{0}; // when the worker last reported, by `clock`
+    QObject* owner = nullptr;          // woken while the job is not abandoned, which it outlives
 
     std::mutex mutex;
     std::condition_variable changed; // an answer, room for reports, abandonment
@@ -58,7 +63,6 @@ struct ArchiveEngine::Job {
     bool wakePending = false;
     bool abandoned = false;
     bool done = false;
-    qint64 lastReport = 0;
     std::optional<qint16> answer;
     // Written by the worker before `done`.
     int result = 0;
@@ -78,15 +82,17 @@ struct ArchiveEngine::Job {
     void report(Report item) {
         if (hook)
             hook(item);
-        std::unique_lock lock(mutex);
-        lastReport = clock();
-        if (abandoned || (item.kind == Report::EntryStarted && !wantsEntries))
+        lastReport.store(clock());
+        if (item.kind == Report::EntryStarted && !wantsEntries)
             return;
+        std::unique_lock lock(mutex);
         changed.wait(lock, [this] { return abandoned || reports.size() < kMaxWaiting; });
         if (abandoned)
             return;
         reports.push_back(std::move(item));
-        if (reports.back().kind != Report::EntryStarted || reports.size() >= kWakeBatch)
+        // The calling thread picks reports up at its next tick: a wake for each would cost
+        // both threads more than the reports themselves. A full batch does not wait.
+        if (reports.size() >= kWakeBatch)
             wake();
     }
 
@@ -95,8 +101,8 @@ struct ArchiveEngine::Job {
         Report question{Report::Question, 0, directory};
         if (hook)
             hook(question);
+        lastReport.store(clock());
         std::unique_lock lock(mutex);
-        lastReport = clock();
         answer.reset();
         if (abandoned)
             return false;
@@ -185,7 +191,7 @@ bool ArchiveEngine::runOnWorker(const std::shared_ptr<Job>& job, DiskWait holdup
     job->clock = m_clock;
     job->hook = m_workerHook;
     job->owner = this;
-    job->lastReport = now();
+    job->lastReport.store(now());
     m_job = job;
     // The engine's flag follows the request, which a call left running may have cleared.
     if (m_abortRequested)
@@ -209,23 +215,24 @@ bool ArchiveEngine::runOnWorker(const std::shared_ptr<Job>& job, DiskWait holdup
 bool ArchiveEngine::await(const std::shared_ptr<Job>& job, DiskWait holdup) {
     // Wakes the loop below, so that the clock is looked at even when the worker is silent.
     QTimer tick;
-    tick.start(kTickMs);
+    tick.start(m_abortRequested ? kAbortTickMs : kTickMs);
     const qint64 heldAfter = holdup == DiskWait::Syncing ? kSyncHeldMs : kWritingHeldMs;
     const qint64 started = now();
     bool ended = false;
     for (;;) {
         deliverReports();
-        qint64 lastReport = 0;
+        const qint64 lastReport = job->lastReport.load();
         {
             std::lock_guard lock(job->mutex);
             ended = job->done && job->reports.empty();
-            lastReport = job->lastReport;
         }
         if (ended)
             break;
         const qint64 t = now();
         if (m_abortRequested && t - std::max(m_abortAt, started) >= kAbortGraceMs)
             break;
+        if (m_abortRequested && tick.interval() != kAbortTickMs)
+            tick.start(kAbortTickMs);
         showHoldup(t - std::max(lastReport, started) >= heldAfter ? holdup : DiskWait::None);
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
@@ -245,19 +252,14 @@ void ArchiveEngine::deliverReports() {
         return;
     m_delivering = true;
     const std::shared_ptr<Job> job = m_job;
-    for (;;) {
-        Report item;
-        {
-            std::lock_guard lock(job->mutex);
-            if (job->reports.empty()) {
-                job->wakePending = false;
-                break;
-            }
-            item = std::move(job->reports.front());
-            job->reports.pop_front();
-            if (job->reports.size() + 1 == kMaxWaiting)
-                job->changed.notify_all();
-        }
+    std::deque<Report> batch;
+    {
+        std::lock_guard lock(job->mutex);
+        batch.swap(job->reports);
+        job->wakePending = false;
+        job->changed.notify_all(); // room for more
+    }
+    for (Report& item : batch) {
         switch (item.kind) {
         case Report::Progress:
             emit progress(qint16(item.number));
@@ -332,8 +334,6 @@ int ArchiveEngine::Extract() {
             m_archiveRead =
                 platform::FileId{dev_t(job->archiveRead->device), ino_t(job->archiveRead->inode)};
     }
-    // What the last handlers queued (a click) goes through during the call.
-    QCoreApplication::processEvents();
     // The request ends with the call it stopped; a worker left running keeps it.
     if (!m_job->abandoned)
         m_engine->withdrawAbort();

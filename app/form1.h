@@ -6,7 +6,6 @@
 #include "app/archive_engine.h"
 #include "platform/own_files.h"
 
-#include <QElapsedTimer>
 #include <QWidget>
 
 #include <array>
@@ -122,8 +121,7 @@ private:
     bool m_closing = false;
     QString m_lastSkipMessage;
     QString m_savedLogFile;
-    QElapsedTimer m_progressShown; // when PB1 last took a value
-    QString m_statusBeforeWait;    // the status line before the disk held the run up
+    QString m_statusBeforeWait; // the status line before the disk held the run up
     // The list file and the log: written only where they are the program's own.
     platform::OwnFile m_listFile{"velmarch.list"};
     platform::OwnFile m_logFile{"velmarch.log"};
