@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Starts the program on an X display with an accessibility bus and listens to it as a
 screen reader does (AT-SPI): closes the about window by its OK button, then checks that
-every control of the main window and of the directory chooser has a name, that the run's
-hidden lists are not there, and that the chooser's path box is named by its label.
+the main window reads as a window, that every control of the main window and of the
+directory chooser has a name, that the run's hidden lists are not there, that the
+chooser's path box is named by its label, and that the icon of the message box a path no
+drive reaches brings says it is an error.
 
     accessibility.py PROGRAM
 
@@ -123,7 +125,10 @@ def main():
         press(about, "OK")
         main_window = window("Velmarch v1.1")
 
-        print("heard in the main window:")
+        print(f"heard in the main window ({main_window.getRoleName()}):")
+        if main_window.getRoleName() != "frame":
+            failures.append(f"the main window reads as a {main_window.getRoleName()}, "
+                            "not as a window (frame)")
         for acc in descendants(main_window):
             print(f"  {acc.getRoleName():>14}  {acc.name!r}  {acc.description!r}")
 
@@ -174,6 +179,18 @@ def main():
             if named(chooser, name, role) is None:
                 failures.append(f'chooser: no {role} named "{name}"')
         typed = path_box.queryText().getText(0, -1) if path_box is not None else ""
+        if path_box is not None:
+            # A name holding a backslash, which no DOS path can carry: refused with an error.
+            path_box.queryEditableText().setTextContents(os.path.join(work, "a\\b"))
+            press(chooser, "APPLY", opens_modal=True)
+            box = window("Velmarch")
+            print(f"heard in the message box ({box.getRoleName()}):")
+            for acc in descendants(box):
+                print(f"  {acc.getRoleName():>14}  {acc.name!r}  {acc.description!r}")
+            if named(box, "Error") is None:
+                failures.append("message box: its icon does not say it is an error")
+            press(box, "OK")
+            path_box.queryEditableText().setTextContents(typed)
         press(chooser, "APPLY")
 
         destination = named(main_window, "Destination directory", "text")
