@@ -34,8 +34,8 @@ bool isDark(const QPalette& palette) {
            palette.color(QPalette::WindowText).lightness();
 }
 
-// Halfway between the window's colour and its text's: on a dark window as far from the
-// background as the style's light outlines are on a light one, and never the text itself.
+// Halfway between the window's colour and its text's: well apart from the background, and
+// quieter than the text.
 QColor contrastingOutline(const QPalette& palette) {
     const QColor back = palette.color(QPalette::Window);
     const QColor text = palette.color(QPalette::WindowText);

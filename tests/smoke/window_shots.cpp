@@ -1,7 +1,8 @@
 // Shows the real windows on an X display under a window manager and looks at them as a
-// user would: at each desktop font size given, every caption must be whole and each window
-// must use one font; the chooser must be laid out from the frame it really has. Every
-// window is saved as a screenshot (frame included) for a person to look at.
+// user would: at each desktop font size given, every caption must be whole, each window
+// must use one font and a message box over the main window that font too; the chooser must
+// be laid out from the frame it really has. Every window is saved as a screenshot (frame
+// included) for a person to look at.
 //
 //   velmarch_window_shots fonts OUTDIR POINTSIZE...   exit 0 when nothing clipped
 //   velmarch_window_shots readme OUTDIR SOURCEDIR     main window, then a run in progress
@@ -23,11 +24,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <QTextStream>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -215,6 +218,31 @@ QStringList chooserFrameProblems(FrmDir& chooser, const QString& shot) {
     return problems;
 }
 
+// A real message box over `form`: its text must be in the window's size.
+QStringList messageBoxProblems(Form1& form, const QString& shot) {
+    QStringList problems;
+    form.activateWindow();
+    waitFor([&] { return form.isActiveWindow(); }, 5);
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            problems << QStringLiteral("message box: never shown");
+            return;
+        }
+        show(box);
+        save(box, shot);
+        const auto* text = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        if (text == nullptr || text->font().pointSizeF() != form.font().pointSizeF())
+            problems << QStringLiteral("message box: text at %1 pt, the window's at %2 pt")
+                            .arg(text ? text->font().pointSizeF() : 0)
+                            .arg(form.font().pointSizeF());
+        box->close();
+    });
+    platform::QtDialogs().msgBox(QStringLiteral("Done!"),
+                                 platform::vbOKOnly | platform::vbInformation, QString());
+    return problems;
+}
+
 int fonts(const QString& outDir, const QStringList& pointSizes) {
     ShotDialogs dialogs;
     platform::installDialogs(&dialogs);
@@ -233,6 +261,8 @@ int fonts(const QString& outDir, const QStringList& pointSizes) {
         show(&form);
         problems << clippedCaptions(&form);
         save(&form, outDir + QStringLiteral("/main-") + tag + QStringLiteral(".png"));
+        problems << messageBoxProblems(form, outDir + QStringLiteral("/message-") + tag +
+                                                 QStringLiteral(".png"));
         // The status panel as a run shows it, with texts longer than their boxes.
         form.F1->hide();
         form.F2->show();
