@@ -135,6 +135,8 @@ bool caseBlindLess(const detail::Listed& a, const detail::Listed& b) {
 
 } // namespace
 
+// Declared with the other DOS file operations; defined here, by the match on raw bytes that
+// must agree with it.
 bool matchesPattern(const QString& name, const QString& pattern) {
     if (matchesEverything(pattern))
         return true;

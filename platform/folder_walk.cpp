@@ -23,10 +23,11 @@ constexpr int kOpenToRead = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // An ancestor opened again only to reach what lies below it: a look-up, no reading.
 constexpr int kOpenToPass = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-// Open folders kept besides the start. In breadth-first order the children of one folder
-// come one after the other: a few descriptors serve long runs of folders, and a parent
-// that is no longer open costs one look-up from its nearest kept ancestor.
-constexpr std::size_t kHeldFolders = 16;
+// Open folders kept besides the start. Read breadth first, the folders are needed again as
+// parents in the order they were read: the first ones kept serve the next level, a parent
+// that was not kept costs one look-up from the start, and however wide the level or deep
+// the tree, no more are open than this.
+constexpr std::size_t kHeldFolders = 64;
 
 // A folder that cannot be opened, in the words the listing uses.
 FsError openError(int hostErrno) {
@@ -97,12 +98,12 @@ FolderState FolderWalk::read(Id folder, const QString& pattern, QStringList* fil
         subfolder.m_device = entry.identity.device;
         subfolder.m_inode = entry.identity.inode;
     }
-    // Kept open for its subfolders, which are opened from it.
+    // Kept open for its subfolders, which are opened from it, while there is room.
     if (folder != 0) {
-        if (folders->empty())
-            ::close(dirFd);
+        if (!folders->empty() && m_held.size() < kHeldFolders)
+            m_held.emplace_back(folder, dirFd);
         else
-            hold(folder, dirFd);
+            ::close(dirFd);
     }
     return {};
 }
@@ -114,6 +115,9 @@ FolderWalk::Id FolderWalk::add(Id parent, const Subfolder& folder) {
 
 FolderState FolderWalk::open(Id folder, int* dirFd) {
     const Node& node = m_nodes.at(std::size_t(folder));
+    // Breadth first, parents come in the order they were read: one before this one's is
+    // done with.
+    letGoBefore(node.parent);
     int parentFd = -1;
     if (const int failure = reach(node.parent, &parentFd))
         return {AttrDirectory, openError(failure)};
@@ -134,21 +138,14 @@ FolderState FolderWalk::open(Id folder, int* dirFd) {
 }
 
 // An open descriptor of `folder`: the start's, a kept one, or one opened again from the
-// nearest kept ancestor. Returns 0 or the failing open's errno.
+// start. Returns 0 or the failing open's errno.
 int FolderWalk::reach(Id folder, int* dirFd) {
-    m_chain.clear();
-    int base = m_startFd;
-    for (Id at = folder; at != 0; at = m_nodes.at(std::size_t(at)).parent) {
-        if (const int kept = held(at); kept >= 0) {
-            base = kept;
-            break;
-        }
-        m_chain.push_back(at);
-    }
-    if (m_chain.empty()) {
-        *dirFd = base;
+    *dirFd = folder == 0 ? m_startFd : held(folder);
+    if (*dirFd >= 0)
         return 0;
-    }
+    m_chain.clear();
+    for (Id at = folder; at != 0; at = m_nodes.at(std::size_t(at)).parent)
+        m_chain.push_back(at);
     int opened = -1;
     if (m_chain.size() > 1) {
         // One look-up for the whole way down. The kernel follows a link that has taken the
@@ -158,7 +155,7 @@ int FolderWalk::reach(Id folder, int* dirFd) {
         for (auto at = m_chain.rbegin(); at != m_chain.rend(); ++at)
             m_way.append(m_nodes.at(std::size_t(*at)).name).append('/');
         m_way.chop(1);
-        opened = ::openat(base, m_way.constData(), kOpenToPass);
+        opened = ::openat(m_startFd, m_way.constData(), kOpenToPass);
         const Node& node = m_nodes.at(std::size_t(folder));
         struct stat status {};
         if (opened >= 0 &&
@@ -169,24 +166,30 @@ int FolderWalk::reach(Id folder, int* dirFd) {
         }
     }
     if (opened < 0) {
-        if (const int failure = stepDown(base, qsizetype(m_chain.size()), &opened))
+        if (const int failure = stepDown(&opened))
             return failure;
     }
-    hold(folder, opened);
+    // Needed now, unlike the folders read last, which wait for the next level: those give
+    // way.
+    m_held.emplace_back(folder, opened);
+    if (m_held.size() > kHeldFolders) {
+        const auto newest = std::max_element(m_held.begin(), m_held.end() - 1);
+        ::close(newest->second);
+        m_held.erase(newest);
+    }
     *dirFd = opened;
     return 0;
 }
 
-// Opens the last `steps` folders of the chain from `base` one component at a time, each
-// refusing a link; the folders between stay open only for the next step.
-int FolderWalk::stepDown(int base, qsizetype steps, int* dirFd) {
-    int from = base;
-    for (qsizetype step = steps - 1; step >= 0; --step) {
-        const Id at = m_chain.at(std::size_t(step));
+// Opens the chain's folders from the start one component at a time, each refusing a link;
+// the folders between stay open only for the next step.
+int FolderWalk::stepDown(int* dirFd) {
+    int from = m_startFd;
+    for (auto at = m_chain.rbegin(); at != m_chain.rend(); ++at) {
         const int opened =
-            ::openat(from, m_nodes.at(std::size_t(at)).name.constData(), kOpenToPass);
+            ::openat(from, m_nodes.at(std::size_t(*at)).name.constData(), kOpenToPass);
         const int failure = errno;
-        if (from != base)
+        if (from != m_startFd)
             ::close(from);
         if (opened < 0)
             return failure;
@@ -196,22 +199,19 @@ int FolderWalk::stepDown(int base, qsizetype steps, int* dirFd) {
     return 0;
 }
 
-int FolderWalk::held(Id folder) {
+int FolderWalk::held(Id folder) const {
     const auto found = std::find_if(m_held.begin(), m_held.end(),
                                     [folder](const auto& kept) { return kept.first == folder; });
-    if (found == m_held.end())
-        return -1;
-    // Now the most recently used.
-    std::rotate(found, found + 1, m_held.end());
-    return m_held.back().second;
+    return found == m_held.end() ? -1 : found->second;
 }
 
-void FolderWalk::hold(Id folder, int dirFd) {
-    if (m_held.size() == kHeldFolders) {
-        ::close(m_held.front().second);
-        m_held.erase(m_held.begin());
-    }
-    m_held.emplace_back(folder, dirFd);
+void FolderWalk::letGoBefore(Id parent) {
+    std::erase_if(m_held, [parent](const auto& kept) {
+        if (kept.first >= parent)
+            return false;
+        ::close(kept.second);
+        return true;
+    });
 }
 
 // A folder's attributes as getAttributes gives them for its DOS path: a lettered drive's

@@ -63,7 +63,8 @@ public:
     FolderState read(Id folder, const QString& pattern, QStringList* files,
                      std::vector<Subfolder>* folders);
     // Makes a subfolder that the last read of `parent` gave a folder of the walk, to be
-    // read later; returns its number.
+    // read later; returns its number. Folders read in the order they were added (breadth
+    // first) keep the fewest descriptors busy; any order gives the same results.
     Id add(Id parent, const Subfolder& folder);
 
 private:
@@ -76,9 +77,9 @@ private:
 
     FolderState open(Id folder, int* dirFd);
     int reach(Id folder, int* dirFd);
-    int stepDown(int base, qsizetype steps, int* dirFd);
-    int held(Id folder);
-    void hold(Id folder, int dirFd);
+    int stepDown(int* dirFd);
+    int held(Id folder) const;
+    void letGoBefore(Id parent);
     int folderAttributes(Id parent, const QString& name, int attributes);
     QString hostPath(Id folder) const;
 
@@ -87,7 +88,7 @@ private:
     int m_startFd = -1;
     FsError m_startError;
     std::vector<Node> m_nodes;
-    // Open folders besides the start, least recently used first.
+    // Open folders besides the start.
     std::vector<std::pair<Id, int>> m_held;
     std::vector<Id> m_chain;
     QByteArray m_way;
