@@ -458,15 +458,20 @@ TEST_F(FolderWalkTest, ReachesEveryFolderWithFewDescriptors) {
     rlimit limits{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limits), 0);
     // 72 numbers free: a walk that kept a descriptor for each queued parent or for each level
-    // would run out of them.
+    // would run out of them. New descriptors take the lowest free number, so the gaps below
+    // the highest open one are filled first.
     const auto [count, highest] = openDescriptors();
-    const rlimit scarce{rlim_t(count + 72), limits.rlim_max};
-    ASSERT_GT(scarce.rlim_cur, rlim_t(highest));
+    std::vector<int> fillers;
+    for (int gap = count; gap <= highest; ++gap)
+        fillers.push_back(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    const rlimit scarce{rlim_t(highest + 1 + 72), limits.rlim_max};
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &scarce), 0);
     int read = 0;
     while (next < queue.size() && readNext())
         ++read;
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limits), 0);
+    for (const int filler : fillers)
+        ::close(filler);
     EXPECT_EQ(read, 1 + kChains + (kChains - 1) * kDepth + kDeepest);
 }
 
