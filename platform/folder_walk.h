@@ -3,7 +3,7 @@
 // A breadth-first walk's view of a folder tree. Each folder is opened from its parent's
 // open descriptor, never by resolving its DOS path again; the directory read itself says
 // which entries are folders; a link met on the way is never followed. However wide or
-// deep the tree, only a few descriptors are open at a time.
+// deep the tree, it keeps no more than the start's descriptor and 64 others open.
 
 #include "platform/dosfs.h"
 
