@@ -23,7 +23,7 @@ namespace {
 // reaches the window at least this often, and the window repaints no more often for it
 // (each repaint of the status panel costs about a millisecond of a core the engine could
 // use). After an abort request the call looks more often, to end within its grace.
-constexpr int kTickMs = 80;
+constexpr int kTickMs = 50;
 constexpr int kAbortTickMs = 20;
 // This many reports waiting wake the call before its tick.
 constexpr std::size_t kWakeBatch = 256;

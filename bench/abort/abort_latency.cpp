@@ -1,6 +1,8 @@
-// velmarch-bench-abort: how long an abort takes to stop the archive engine. A user presses
-// "Abort" and waits for the run to stop; the engine promises to see the request at least
-// every MiB of output and between entries.
+// velmarch-bench-abort: how long an abort takes to stop the archive engine, and how the
+// window fares meanwhile. A user presses "Abort" and waits for the run to stop; the engine
+// promises to see the request at least every MiB of output and between entries, and the
+// program's adapter, whose worker may be held by a slow disk, to return at most a grace
+// after the request.
 //
 // Writes two archives into SCRATCH (a large deflated entry, and many small files), then
 // for each one runs Extract() RUNS times. Another thread raises the abort at a random
@@ -8,7 +10,17 @@
 // Extract()'s return is the latency. Prints the median and the worst per archive, and
 // checks every aborted extraction left neither temporary nor partial files.
 //
+// Then the same through the program's adapter (ArchiveEngine, the engine on a worker
+// thread), the abort raised by a timer on the window's thread, in three conditions: the
+// disk as it is; a disk that holds a write for 300 ms now and then (a seam sleeps in the
+// worker at every tenth report); another thread writing a large file to SCRATCH all along. Besides
+// the abort latency it prints the longest the window's thread went without handling a 5 ms timer,
+// and the longest gap between progress signals, in the extractions left to finish.
+//
 //   velmarch-bench-abort SCRATCH [RUNS]
+
+#include "app/archive_engine.h"
+#include "platform/volumes.h"
 
 #include <velmarch/engine.h>
 
@@ -16,14 +28,19 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <zip.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <optional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -140,6 +157,129 @@ double median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
+// Writes a large file over and over below `folder` while it lives, without syncing: the
+// kernel's dirty pages of another program, which slow writes down and which a sync of the
+// file system has to write out as well.
+class CompetingWriter {
+public:
+    explicit CompetingWriter(const QString& folder)
+        : m_thread([this, path = folder + QStringLiteral("/competitor.bin")] {
+              const QByteArray block(4 << 20, 'x');
+              while (!m_stop.load()) {
+                  QFile file(path);
+                  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                      return;
+                  }
+                  for (int i = 0; i < 256 && !m_stop.load(); ++i) { // 1 GiB a round
+                      file.write(block);
+                  }
+              }
+              QFile::remove(path);
+          }) {}
+    ~CompetingWriter() {
+        m_stop.store(true);
+        m_thread.join();
+    }
+    CompetingWriter(const CompetingWriter&) = delete;
+    CompetingWriter& operator=(const CompetingWriter&) = delete;
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+struct WindowRun {
+    double fullSeconds = 0;
+    std::vector<double> latencies;
+    int notAborted = 0;
+    double worstEventGapMs = 0;    // the window's thread, between two 5 ms timer events
+    double worstProgressGapMs = 0; // between progress signals, extractions left to finish
+    double syncSeconds = 0;        // the durability step after the full extraction
+};
+
+// One Extract() through the adapter; `abortAfter` < 0 lets it finish.
+int extractThroughWindow(ArchiveEngine& engine, const QString& destination, double abortAfter,
+                         WindowRun& run, std::chrono::steady_clock::time_point* raised) {
+    QDir(destination).removeRecursively();
+    QDir().mkpath(destination);
+    engine.ExtractDirectory = platform::toDosPath(destination);
+    QElapsedTimer sinceEvent;
+    QElapsedTimer sinceProgress;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        run.worstEventGapMs =
+            std::max(run.worstEventGapMs, double(sinceEvent.nsecsElapsed()) / 1e6);
+        sinceEvent.restart();
+    });
+    QObject context;
+    if (abortAfter < 0) {
+        QObject::connect(&engine, &ArchiveEngine::progress, &context, [&](qint16) {
+            if (sinceProgress.isValid()) {
+                run.worstProgressGapMs =
+                    std::max(run.worstProgressGapMs, double(sinceProgress.nsecsElapsed()) / 1e6);
+            }
+            sinceProgress.restart();
+        });
+    } else {
+        QTimer::singleShot(int(abortAfter * 1000), &context, [&] {
+            *raised = std::chrono::steady_clock::now();
+            engine.setAbort(true);
+        });
+    }
+    probe.start(5);
+    sinceEvent.start();
+    const int result = engine.Extract();
+    probe.stop();
+    return result;
+}
+
+WindowRun measureWindow(const QString& archive, const QString& destination, int runs,
+                        std::mt19937& random, bool slowDisk, bool competitor) {
+    ArchiveEngine engine;
+    engine.ZipFileName = platform::toDosPath(archive);
+    if (slowDisk) {
+        // Every tenth report: a run of a few seconds spends most of its time held.
+        engine.setWorkerHook(
+            [count = std::make_shared<int>(0)](const ArchiveEngine::Report& report) {
+                if (report.kind == ArchiveEngine::Report::Progress && ++*count % 10 == 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                }
+            });
+    }
+    std::optional<CompetingWriter> writer;
+    if (competitor) {
+        writer.emplace(QFileInfo(destination).path());
+    }
+    WindowRun run;
+    std::chrono::steady_clock::time_point raised;
+    QElapsedTimer timer;
+    timer.start();
+    if (extractThroughWindow(engine, destination, -1, run, &raised) != archive_engine::Success) {
+        std::fprintf(stderr, "extraction through the window failed\n");
+        std::exit(1);
+    }
+    run.fullSeconds = double(timer.nsecsElapsed()) / 1e9;
+    timer.restart();
+    engine.syncExtracted();
+    run.syncSeconds = double(timer.nsecsElapsed()) / 1e9;
+    std::uniform_real_distribution<double> when(0.05, 0.9);
+    for (int i = 0; i < runs; ++i) {
+        const int result =
+            extractThroughWindow(engine, destination, when(random) * run.fullSeconds, run, &raised);
+        const auto returned = std::chrono::steady_clock::now();
+        if (result != archive_engine::Aborted) {
+            ++run.notAborted;
+            continue;
+        }
+        run.latencies.push_back(std::chrono::duration<double>(returned - raised).count());
+    }
+    // The last worker a slow disk held may still be dropping its entry: wait for it.
+    engine.setWorkerHook({});
+    engine.syncExtracted();
+    QDir(destination).removeRecursively();
+    return run;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -191,5 +331,31 @@ int main(int argc, char** argv) {
     }
     std::printf(clean ? "no temporary or partial file was left by any aborted run\n"
                       : "TEMPORARY FILES LEFT BEHIND\n");
+
+    std::printf("\nthrough the window's adapter\n%-34s %-20s %8s %7s %10s %10s %10s %10s %8s\n",
+                "archive", "disk", "full s", "aborts", "median ms", "worst ms", "window ms",
+                "progr. ms", "sync s");
+    struct Condition {
+        const char* label;
+        bool slowDisk;
+        bool competitor;
+    };
+    for (const Condition& condition :
+         {Condition{"as it is", false, false}, Condition{"writes held 300 ms", true, false},
+          Condition{"another writer", false, true}}) {
+        for (const auto& [label, archive] : {std::pair{"one 300 MiB entry", large},
+                                             std::pair{"5,000 files of 1 to 10 KB", small}}) {
+            const WindowRun run = measureWindow(archive, scratch + QStringLiteral("/out"),
+                                                condition.slowDisk ? std::min(runs, 5) : runs,
+                                                random, condition.slowDisk, condition.competitor);
+            const double worst = run.latencies.empty() ? 0
+                                                       : *std::max_element(run.latencies.begin(),
+                                                                           run.latencies.end());
+            std::printf("%-34s %-20s %8.3f %7zu %10.1f %10.1f %10.1f %10.1f %8.3f\n", label,
+                        condition.label, run.fullSeconds, run.latencies.size(),
+                        median(run.latencies) * 1e3, worst * 1e3, run.worstEventGapMs,
+                        run.worstProgressGapMs, run.syncSeconds);
+        }
+    }
     return clean ? 0 : 1;
 }
