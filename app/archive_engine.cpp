@@ -20,9 +20,9 @@
 namespace {
 
 // How often a waiting call raises the reports that came and looks at the clock: progress
-// reaches the window at least this often, and the window repaints no more often for it
-// (each repaint of the status panel costs about a millisecond of a core the engine could
-// use). After an abort request the call looks more often, to end within its grace.
+// reaches the window at least this often, with one wake of the window's thread rather than
+// one per report. After an abort request the call looks more often, to end within its
+// grace.
 constexpr int kTickMs = 50;
 constexpr int kAbortTickMs = 20;
 // This many reports waiting wake the call before its tick.
