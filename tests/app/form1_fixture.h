@@ -11,6 +11,7 @@
 #include "platform/controls.h"
 #include "platform/dosfs.h"
 #include "search/wd1.h"
+#include "tests/app/worker_gate.h"
 #include "tests/support/qt_app.h"
 #include "tests/support/scripted_dialogs.h"
 #include "tests/support/test_drives.h"

@@ -2,7 +2,6 @@
 // inside the source tree, never through a link.
 
 #include "form1_fixture.h"
-#include "worker_gate.h"
 
 #include <QLabel>
 

@@ -1,5 +1,4 @@
 #include "form1_fixture.h"
-#include "worker_gate.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -127,20 +127,22 @@ protected:
         makeArchive(src("b.zip"), {"b1.txt"});
     }
 
-    // Runs t:\src into u:\dest; `tamper` acts as a.zip's second entry starts.
+    // Runs t:\src into u:\dest; `tamper` acts as a.zip's second entry starts, the engine's
+    // worker waiting there.
     void runTamperingAtTheSecondEntry(const std::function<void()>& tamper) {
         start();
         form->Check1->setChecked(true);
         selectSource(QStringLiteral("t:\\src"));
         chooseDestination(QStringLiteral("u:\\dest"));
         dialogs->clear();
-        QObject::connect(&form->XceedZip1, &ArchiveEngine::entryStarted, form.get(),
-                         [&](const QString& entry) {
-                             if (entry == QStringLiteral("two.bin")) {
-                                 tamper();
-                                 tampered = true;
-                             }
-                         });
+        testsupport::WorkerGate gate([&] {
+            tamper();
+            tampered = true;
+        });
+        form->XceedZip1.setWorkerHook(gate.at([](const ArchiveEngine::Report& report) {
+            return report.kind == ArchiveEngine::Report::EntryStarted &&
+                   report.name == QStringLiteral("two.bin");
+        }));
         form->Command1_Click();
     }
 

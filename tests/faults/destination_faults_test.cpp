@@ -66,15 +66,17 @@ TEST_F(DestinationFaultTest, ADiskFillingUpDuringAnEntryFailsThatArchiveAndLeave
     makeArchive(src("later.zip"), {"later.txt"});
     start();
 
-    // Fills the disk from outside once the big entry has its first MiB on disk.
+    // Fills the disk from outside once the big entry has its first MiB on disk, while the
+    // engine's worker waits there.
     std::int64_t filler = -1;
     QStringList atTheFill;
-    QObject::connect(&form->XceedZip1, &ArchiveEngine::progress, form.get(), [&](qint16 percent) {
-        if (filler < 0 && percent >= 10 && form->TxtFile->text() == QStringLiteral("fill.zip")) {
-            atTheFill = faults::filesBelow(out);
-            filler = faults::fillDisk(disk, QStringLiteral("filler"), 256 * 1024);
-        }
+    testsupport::WorkerGate gate([&] {
+        atTheFill = faults::filesBelow(out);
+        filler = faults::fillDisk(disk, QStringLiteral("filler"), 256 * 1024);
     });
+    form->XceedZip1.setWorkerHook(gate.at([](const ArchiveEngine::Report& report) {
+        return report.kind == ArchiveEngine::Report::Progress && report.number >= 10;
+    }));
     runIntoOut();
 
     ASSERT_GT(filler, 0) << "the disk was never filled";
@@ -171,11 +173,11 @@ TEST_F(DestinationFaultTest, ADestinationTurningReadOnlyMidArchiveFailsOnlyThatA
 
     // Read-only from a.zip's second entry until a.zip has its result.
     bool turned = false;
-    QObject::connect(&form->XceedZip1, &ArchiveEngine::entryStarted, form.get(),
-                     [&](const QString& entry) {
-                         if (entry == QStringLiteral("sub/two.txt"))
-                             turned = mount.setReadOnly(true);
-                     });
+    testsupport::WorkerGate gate([&] { turned = mount.setReadOnly(true); });
+    form->XceedZip1.setWorkerHook(gate.at([](const ArchiveEngine::Report& report) {
+        return report.kind == ArchiveEngine::Report::EntryStarted &&
+               report.name == QStringLiteral("sub/two.txt");
+    }));
     QObject::connect(&form->XceedZip1, &ArchiveEngine::finished, form.get(), [&](int) {
         if (turned) {
             EXPECT_TRUE(mount.setReadOnly(false)) << qPrintable(mount.error());
