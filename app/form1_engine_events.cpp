@@ -7,7 +7,7 @@
 #include <QProgressBar>
 
 void Form1::XceedZip1_Progress(qint16 percent) {
-    // Cheap: during a run the panel is drawn once a frame, whatever the bar took meanwhile.
+    // Cheap: during a run the bar is drawn once a frame, whatever values it took meanwhile.
     PB1->setValue(percent);
 }
 
