@@ -105,10 +105,10 @@ signals:
     // before the call returns.
     void diskWait(ArchiveEngine::DiskWait what);
 
-public:
+private:
+    // One piece of disk work and what the calling thread and its worker share about it.
     struct Job;
 
-private:
     // Runs `work` on a worker thread and lets window events through until it ends; false
     // when an abort left it running.
     bool runOnWorker(const std::shared_ptr<Job>& job, DiskWait holdup);

@@ -216,27 +216,27 @@ bool fitsAt(const Caption& caption, qreal pointSize, int twipsPerPixel) {
            metrics.height() <= box.height() - chrome.height();
 }
 
+namespace {
+bool allFit(const QList<Caption>& captions, qreal pointSize, int twipsPerPixel) {
+    return std::all_of(captions.begin(), captions.end(), [&](const Caption& caption) {
+        return fitsAt(caption, pointSize, twipsPerPixel);
+    });
+}
+} // namespace
+
 int fittingScale(const QList<Caption>& captions, qreal pointSize) {
     int scale = kTwipsPerPixelAt96Dpi;
-    for (; scale > 1; --scale) {
-        if (std::all_of(captions.begin(), captions.end(),
-                        [&](const Caption& caption) { return fitsAt(caption, pointSize, scale); }))
-            break;
-    }
+    while (scale > 1 && !allFit(captions, pointSize, scale))
+        --scale;
     return scale;
 }
 
 qreal fittingPointSize(const QList<Caption>& captions, qreal largest, int twipsPerPixel) {
-    const auto allFit = [&](qreal size) {
-        return std::all_of(captions.begin(), captions.end(), [&](const Caption& caption) {
-            return fitsAt(caption, size, twipsPerPixel);
-        });
-    };
-    if (allFit(largest))
+    if (allFit(captions, largest, twipsPerPixel))
         return largest;
     // Quarter points, so that the sizes tried are the same from whatever size one starts.
     qreal size = std::floor(largest / kStep) * kStep;
-    while (size > kSmallestPointSize && !allFit(size))
+    while (size > kSmallestPointSize && !allFit(captions, size, twipsPerPixel))
         size -= kStep;
     return std::max(size, kSmallestPointSize);
 }
