@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 using namespace platform;
@@ -340,17 +341,23 @@ TEST(DiskFreeSpace, HostFigureIsWithinOneCluster) {
     TestDrives drives;
     drives.addDrive('t');
     drives.install();
+    // The host's disk is shared with whatever else runs (other tests write to it too): the
+    // figure is read between two exact ones, again until the disk holds still across it.
     std::uint32_t spc = 0, bps = 0, freeClusters = 0, totalClusters = 0;
-    ASSERT_TRUE(
-        GetDiskFreeSpaceA(QStringLiteral("t:\\"), &spc, &bps, &freeClusters, &totalClusters));
-    const std::optional<std::uint64_t> exact = freeBytes(QStringLiteral("t:\\"));
-    ASSERT_TRUE(exact.has_value());
+    std::optional<std::uint64_t> before, after;
+    for (int attempt = 0; attempt < 50 && (attempt == 0 || before != after); ++attempt) {
+        before = freeBytes(QStringLiteral("t:\\"));
+        ASSERT_TRUE(
+            GetDiskFreeSpaceA(QStringLiteral("t:\\"), &spc, &bps, &freeClusters, &totalClusters));
+        after = freeBytes(QStringLiteral("t:\\"));
+        ASSERT_TRUE(before.has_value() && after.has_value());
+    }
     const std::uint64_t cluster = std::uint64_t(spc) * bps;
     const std::uint64_t reported = cluster * freeClusters;
     ASSERT_GT(cluster, 0u);
-    EXPECT_LE(reported, *exact);
+    EXPECT_LE(reported, std::max(*before, *after));
     if (freeClusters < std::numeric_limits<std::uint32_t>::max()) {
-        EXPECT_LT(*exact - reported, cluster);
+        EXPECT_LT(std::min(*before, *after), reported + cluster);
     }
     EXPECT_GT(totalClusters, 0u);
 }
