@@ -116,6 +116,17 @@ int usage() {
     return 2;
 }
 
+// Windows come and go while this looks at them: one listed by XQueryTree may be gone by
+// the time its attributes or title are asked for. Such a window simply does not match;
+// any other error still ends the program, as Xlib's own handler does.
+XErrorHandler xlibHandler = nullptr;
+
+int ignoreVanishedWindows(Display* display, XErrorEvent* error) {
+    if (error->error_code == BadWindow || error->error_code == BadDrawable)
+        return 0;
+    return xlibHandler(display, error);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -127,6 +138,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "xwin: cannot open display\n");
         return 2;
     }
+    xlibHandler = XSetErrorHandler(ignoreVanishedWindows);
     const std::string command = argv[1];
     const std::string title = argv[2];
     int status = 1;
